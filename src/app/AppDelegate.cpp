@@ -1,0 +1,225 @@
+#include "app/AppDelegate.h"
+
+#include "engine/VeskEngine.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SettingsStore.h"
+#include "system/EventLog.h"
+#include "system/HotKey.h"
+#include "system/Localization.h"
+#include "ui/Theme.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+const char* const kFirstLaunchDone = "vesk.firstLaunchDone";
+
+QPixmap boltPixmap(int size, const QColor& fill, const QColor& edge)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 24.0, size / 24.0);
+    QPainterPath bolt;
+    bolt.moveTo(14.2, 1.5);
+    bolt.lineTo(4.0, 13.6);
+    bolt.lineTo(10.6, 13.6);
+    bolt.lineTo(9.2, 22.5);
+    bolt.lineTo(20.0, 9.6);
+    bolt.lineTo(13.2, 9.6);
+    bolt.closeSubpath();
+    painter.setPen(QPen(edge, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(fill);
+    painter.drawPath(bolt);
+    return pixmap;
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(SleepWatcher* sleepWatcher, QObject* parent)
+    : QObject(parent)
+    , sleepWatcher_(sleepWatcher)
+    , popover_(std::make_unique<Popover>())
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    VeskEngine::shared().onChange = nullptr;
+    HotKey::shared().onTrigger = nullptr;
+    NotificationCenter::shared().removeObservers(this);
+    if (sleepWatcher_)
+        sleepWatcher_->setOnWake(nullptr);
+}
+
+QIcon AppDelegate::icon(bool active)
+{
+    QIcon result;
+    const QColor fill = active ? Theme::veskRed() : Theme::veskWhite();
+    const QColor edge = active ? Theme::veskRed().darker(160) : QColor(0, 0, 0, 140);
+    for (int size : {16, 22, 24, 32, 48, 64})
+        result.addPixmap(boltPixmap(size, fill, edge));
+    return result;
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // 1-2. The tray item with the neutral bolt; both mouse buttons reach statusClicked.
+    statusItem_ = std::make_unique<QSystemTrayIcon>(icon(false));
+    statusItem_->setToolTip(QStringLiteral("Ambrano"));
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Context)
+            statusClicked(true);
+        else if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
+            statusClicked(false);
+    });
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        std::fprintf(stderr, "ambrano: no system tray is running; the icon appears when one starts\n");
+    statusItem_->show();
+
+    // 3. The panel. Its controls fill it once the popover view controller is built.
+
+    // 4. The icon follows the filter.
+    QPointer<AppDelegate> self(this);
+    VeskEngine::shared().onChange = [self](bool enabled) {
+        if (self && self->statusItem_)
+            self->statusItem_->setIcon(icon(enabled));
+    };
+
+    // 5. Re-apply after display changes.
+    VeskEngine::shared().registerDisplayReconfigure();
+
+    // 6. Wake from sleep.
+    if (sleepWatcher_) {
+        sleepWatcher_->setOnWake([self] {
+            if (self)
+                self->wake();
+        });
+    }
+
+    // 7. The panel's settings button.
+    NotificationCenter::shared().addObserver(
+        QString::fromLatin1(NotificationName::veskOpenSettings), this, [this] { openSettingsRequested(); });
+
+    // 8. The global shortcut toggles the filter.
+    HotKey::shared().onTrigger = [] { VeskEngine::shared().toggle(); };
+    HotKey::shared().registerHotKey();
+
+    // 9. PWM-safe state changes are posted as "VeskPWMState" once the brightness controller exists.
+    // 10. The tips feed refreshes here once the online services exist.
+    // 11. The update check starts here once the online services exist.
+    // 12. The scheduler refreshes here once it exists.
+
+    // 13.
+    EventLog::shared().add(QStringLiteral("launched"));
+
+    // 14. First launch: open the panel once, a moment after start-up.
+    SettingsStore& store = SettingsStore::shared();
+    if (!store.boolValue(QString::fromLatin1(kFirstLaunchDone))) {
+        store.setValue(QString::fromLatin1(kFirstLaunchDone), true);
+        QTimer::singleShot(firstLaunchDelayMs, this, [self] {
+            if (self)
+                self->showPopover();
+        });
+    }
+
+    // The end of the desktop session takes the same road as Quit.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { restoreBeforeExit(); });
+}
+
+void AppDelegate::statusClicked(bool rightButton)
+{
+    if (rightButton) {
+        QMenu* menu = buildContextMenu();
+        menu_ = menu;
+        menu->popup(QCursor::pos());
+        return;
+    }
+    if (popover_->isShown())
+        popover_->performClose();
+    else
+        showPopover();
+}
+
+QMenu* AppDelegate::buildContextMenu()
+{
+    // Built for each click so it is always in the current language, and gone once closed.
+    auto* menu = new QMenu;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* settings = menu->addAction(L(QStringLiteral("settings")), this, &AppDelegate::openSettings);
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    menu->addAction(L(QStringLiteral("about")), this, &AppDelegate::about);
+    menu->addSeparator();
+    QAction* quitAction = menu->addAction(L(QStringLiteral("quit")), this, &AppDelegate::quit);
+    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    return menu;
+}
+
+void AppDelegate::showPopover()
+{
+    if (!statusItem_)
+        return;
+    popover_->showRelativeTo(statusItem_->geometry());
+}
+
+void AppDelegate::wake()
+{
+    QPointer<AppDelegate> self(this);
+    QTimer::singleShot(wakeDelayMs, this, [self] {
+        if (!self)
+            return;
+        VeskEngine::shared().reapply();
+        // The scheduler's refresh follows here once it exists.
+    });
+}
+
+void AppDelegate::openSettings()
+{
+    // The settings window opens here once it exists.
+}
+
+void AppDelegate::openSettingsRequested()
+{
+    popover_->performClose();
+    openSettings();
+}
+
+void AppDelegate::about()
+{
+    QMessageBox box;
+    box.setIcon(QMessageBox::NoIcon);
+    box.setIconPixmap(icon(true).pixmap(48, 48));
+    box.setWindowTitle(QStringLiteral("Ambrano"));
+    box.setText(QStringLiteral("Ambrano \u00B7 por Marren"));
+    box.setInformativeText(L(QStringLiteral("about_body")));
+    box.exec();
+}
+
+void AppDelegate::quit()
+{
+    if (quitting_)
+        return;
+    quitting_ = true;
+    restoreBeforeExit();
+    QCoreApplication::quit();
+}
+
+void AppDelegate::restoreBeforeExit()
+{
+    VeskEngine& engine = VeskEngine::shared();
+    if (engine.enabled())
+        engine.setEnabled(false);
+    else
+        engine.apply();  // off already: still hand back anything left written
+    // The PWM-safe controller restores the hardware brightness here once it exists.
+}

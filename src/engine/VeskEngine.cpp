@@ -1,0 +1,132 @@
+#include "engine/VeskEngine.h"
+
+#include "schedule/AppSettings.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+
+VeskEngine& VeskEngine::shared()
+{
+    static VeskEngine* instance = new VeskEngine;  // never destroyed, like every service
+    return *instance;
+}
+
+VeskEngine::VeskEngine(QObject* parent)
+    : QObject(parent)
+{
+    animTimer_.setSingleShot(true);
+    animTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&animTimer_, &QTimer::timeout, this, &VeskEngine::animationTick);
+}
+
+void VeskEngine::setWarmth(double value)
+{
+    stopAnimation();
+    if (std::isnan(value))
+        return;
+    warmth_ = std::max(std::min(value, 100.0), 0.0);
+    apply();
+}
+
+void VeskEngine::setBrightness(double value)
+{
+    if (std::isnan(value))
+        return;
+    // The floor follows the settings so that extreme dimming really reaches 1 %.
+    brightness_ = std::max(std::min(value, 100.0), AppSettings::brightnessFloor());
+    apply();
+}
+
+void VeskEngine::setEnabled(bool value)
+{
+    enabled_ = value;
+    apply();
+    if (onChange)
+        onChange(enabled_);
+}
+
+void VeskEngine::toggle()
+{
+    setEnabled(!enabled_);
+}
+
+void VeskEngine::reapply()
+{
+    apply();
+}
+
+void VeskEngine::animateWarmth(double target, double duration)
+{
+    stopAnimation();
+    if (!enabled_) {
+        enabled_ = true;
+        apply();
+        if (onChange)
+            onChange(true);
+    }
+    animFrom_ = warmth_;
+    animTarget_ = target;
+    animDuration_ = duration;
+    animTicks_ = 0;
+    animClock_.start();
+    scheduleNextTick();
+}
+
+void VeskEngine::scheduleNextTick()
+{
+    // Deadlines on a fixed grid from the start, so the steps stay 1/60 s apart on average
+    // even though a timer only takes whole milliseconds.
+    ++animTicks_;
+    const qint64 deadlineNs = static_cast<qint64>(std::llround(animTicks_ * animationStep * 1e9));
+    const qint64 waitMs = std::max<qint64>(0, (deadlineNs - animClock_.nsecsElapsed() + 500000) / 1000000);
+    animTimer_.start(static_cast<int>(waitMs));
+}
+
+void VeskEngine::animationTick()
+{
+    const double elapsed = animClock_.nsecsElapsed() / 1e9;
+    double p = 1.0;
+    if (animDuration_ > 0.0)
+        p = std::min(elapsed / animDuration_, 1.0);
+    const double e = p * p * (3.0 - 2.0 * p);
+    warmth_ = (animTarget_ - animFrom_) * e + animFrom_;
+    if (p < 1.0)
+        scheduleNextTick();
+    apply();
+    if (onWarmthAnim)
+        onWarmthAnim(warmth_);
+}
+
+void VeskEngine::stopAnimation()
+{
+    animTimer_.stop();
+}
+
+void VeskEngine::registerDisplayReconfigure()
+{
+    if (!displays_)
+        return;
+    QPointer<VeskEngine> self(this);
+    displays_->registerReconfigurationCallback([self](DisplayID) {
+        // No coalescing: every change gets its own re-apply after the display has settled.
+        QTimer::singleShot(reconfigureDelayMs, self.data(), [self] {
+            if (self)
+                self->apply();
+        });
+    });
+}
+
+void VeskEngine::apply()
+{
+    if (!displays_)
+        return;
+    if (!enabled_) {
+        displays_->restoreColorProfiles();
+        return;
+    }
+    const TransferTables tables = ColorModel::buildTables(warmth_, brightness_);
+    for (DisplayID display : displays_->activeDisplays())
+        displays_->setTransferTables(display, tables);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The display operations the filter needs: list, write gamma tables, restore,
+// reconfiguration events, and a little about each display for the support report.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+using DisplayID = std::uint32_t;
+
+// Three linear ramps of 256 entries in [0, 1]; entry i is the output for input i / 255.
+struct TransferTables {
+    static constexpr int size = 256;
+    std::array<float, size> red{};
+    std::array<float, size> green{};
+    std::array<float, size> blue{};
+};
+
+class DisplayServices {
+public:
+    using ReconfigurationCallback = std::function<void(DisplayID display)>;
+
+    virtual ~DisplayServices() = default;
+
+    // Displays that are drawing now, in the system's order.
+    virtual std::vector<DisplayID> activeDisplays() = 0;
+    // Replaces the display's tables until the next write, restore or reconfiguration.
+    virtual void setTransferTables(DisplayID display, const TransferTables& tables) = 0;
+    // Every display goes back to the tables it had before this program wrote to it.
+    virtual void restoreColorProfiles() = 0;
+    // Called, on the main thread, for each display affected by a configuration change.
+    virtual void registerReconfigurationCallback(ReconfigurationCallback callback) = 0;
+    virtual bool isBuiltin(DisplayID display) = 0;
+    virtual std::uint32_t pixelsWide(DisplayID display) = 0;
+    virtual std::uint32_t pixelsHigh(DisplayID display) = 0;
+};

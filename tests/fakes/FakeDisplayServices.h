@@ -1,0 +1,78 @@
+#pragma once
+// Display services in memory: displays are added and removed by the test, and every
+// write and restore is recorded.
+
+#include "platform/DisplayServices.h"
+
+#include <map>
+#include <optional>
+
+class FakeDisplayServices : public DisplayServices {
+public:
+    struct Display {
+        DisplayID id = 0;
+        bool builtin = false;
+        std::uint32_t width = 1920;
+        std::uint32_t height = 1080;
+    };
+
+    std::vector<Display> displays;
+    std::map<DisplayID, TransferTables> tables;  // what each display shows now (absent: its own)
+    int writes = 0;
+    int restores = 0;
+    int listCalls = 0;
+    ReconfigurationCallback callback;
+
+    void addDisplay(DisplayID id, bool builtin = false) { displays.push_back({id, builtin}); }
+    void removeDisplay(DisplayID id) { std::erase_if(displays, [id](const Display& d) { return d.id == id; }); }
+    void reconfigure(DisplayID id)
+    {
+        if (callback)
+            callback(id);
+    }
+
+    std::vector<DisplayID> activeDisplays() override
+    {
+        ++listCalls;
+        std::vector<DisplayID> ids;
+        for (const Display& d : displays)
+            ids.push_back(d.id);
+        return ids;
+    }
+    void setTransferTables(DisplayID display, const TransferTables& t) override
+    {
+        ++writes;
+        tables[display] = t;
+    }
+    void restoreColorProfiles() override
+    {
+        ++restores;
+        tables.clear();
+    }
+    void registerReconfigurationCallback(ReconfigurationCallback cb) override { callback = std::move(cb); }
+    bool isBuiltin(DisplayID display) override
+    {
+        const Display* d = find(display);
+        return d && d->builtin;
+    }
+    std::uint32_t pixelsWide(DisplayID display) override
+    {
+        const Display* d = find(display);
+        return d ? d->width : 0;
+    }
+    std::uint32_t pixelsHigh(DisplayID display) override
+    {
+        const Display* d = find(display);
+        return d ? d->height : 0;
+    }
+
+private:
+    const Display* find(DisplayID id) const
+    {
+        for (const Display& d : displays) {
+            if (d.id == id)
+                return &d;
+        }
+        return nullptr;
+    }
+};

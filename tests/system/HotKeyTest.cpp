@@ -1,0 +1,104 @@
+#include "platform/NotificationCenter.h"
+#include "platform/SettingsStore.h"
+#include "system/EventLog.h"
+#include "system/HotKey.h"
+
+#include "FakeHotKeyService.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QObject>
+
+TEST(HotKeyText, DescribeOrdersTheSymbolsAndNamesTheKey)
+{
+    EXPECT_EQ(HotKey::describe(6, 6400), QStringLiteral("⌃⌥⌘Z"));
+    EXPECT_EQ(HotKey::describe(49, 0x300), QStringLiteral("⇧⌘␣"));
+    EXPECT_EQ(HotKey::describe(50, 0x100), QStringLiteral("⌘·"));
+    EXPECT_EQ(HotKey::describe(53, 0), QStringLiteral("·"));
+    EXPECT_EQ(HotKey::describe(36, 0xFFFFFFFF), QStringLiteral("⌃⌥⇧⌘↩"));
+    EXPECT_EQ(HotKey::describe(111, 0x1000), QStringLiteral("⌃F12"));
+    EXPECT_EQ(HotKey::describe(29, 0x800), QStringLiteral("⌥0"));
+}
+
+TEST(HotKeyText, CarbonModsKeepsOnlyTheFourModifiers)
+{
+    EXPECT_EQ(HotKey::carbonMods(0x10000), 0u);  // caps lock
+    EXPECT_EQ(HotKey::carbonMods(0), 0u);
+    EXPECT_EQ(HotKey::carbonMods(0x20000 | 0x100000), 0x300u);
+    EXPECT_EQ(HotKey::carbonMods(0x40000 | 0x80000 | 0x100000), 6400u);
+    EXPECT_EQ(HotKey::carbonMods(0xFFFF | 0x800000 | 0x200000), 0u);  // device bits, fn, numeric pad
+}
+
+class HotKeyTest : public ::testing::Test {
+protected:
+    HotKeyTest() { hotKey.setService(&service); }
+    FreshSettings settings;
+    FakeHotKeyService service;
+    HotKey hotKey;
+};
+
+TEST_F(HotKeyTest, AFreshStoreGivesCtrlAltCmdZ)
+{
+    EXPECT_EQ(hotKey.keyCode(), 6u);
+    EXPECT_EQ(hotKey.mods(), 6400u);
+    EXPECT_EQ(hotKey.label(), QStringLiteral("⌃⌥⌘Z"));
+}
+
+TEST_F(HotKeyTest, StoredValuesThatAreNotUnsigned32BitIntegersReadAsDefaults)
+{
+    SettingsStore::shared().setValue(QStringLiteral("vesk.hotkey.key"), QStringLiteral("6"));
+    SettingsStore::shared().setValue(QStringLiteral("vesk.hotkey.mods"), -1);
+    EXPECT_EQ(hotKey.keyCode(), 6u);
+    EXPECT_EQ(hotKey.mods(), 6400u);
+    SettingsStore::shared().setValue(QStringLiteral("vesk.hotkey.mods"), 5000000000.0);
+    EXPECT_EQ(hotKey.mods(), 6400u);
+}
+
+TEST_F(HotKeyTest, RegisteringTwiceInstallsOnceAndKeepsOneRegistration)
+{
+    hotKey.registerHotKey();
+    hotKey.registerHotKey();
+    EXPECT_EQ(service.installs, 1);
+    ASSERT_EQ(service.registered.size(), 1u);
+    EXPECT_EQ(service.registered.begin()->second, (std::pair<std::uint32_t, std::uint32_t>{6, 6400}));
+    EXPECT_TRUE(EventLog::shared().dump().endsWith(QStringLiteral("] hotkey: ⌃⌥⌘Z")));
+}
+
+TEST_F(HotKeyTest, RebindStoresRegistersLogsAndAnnounces)
+{
+    QObject observer;
+    int posts = 0;
+    NotificationCenter::shared().addObserver(QString::fromLatin1(HotKey::didChange), &observer, [&] { ++posts; });
+    hotKey.registerHotKey();
+    hotKey.rebind(0, 0x200);
+    EXPECT_EQ(SettingsStore::shared().integerValue(QStringLiteral("vesk.hotkey.key")), 0);
+    EXPECT_EQ(SettingsStore::shared().integerValue(QStringLiteral("vesk.hotkey.mods")), 512);
+    EXPECT_EQ(posts, 1);
+    ASSERT_EQ(service.registered.size(), 1u);
+    EXPECT_EQ(service.registered.begin()->second, (std::pair<std::uint32_t, std::uint32_t>{0, 0x200}));
+    EXPECT_TRUE(EventLog::shared().dump().endsWith(QStringLiteral("] hotkey: ⇧A")));
+}
+
+TEST_F(HotKeyTest, APressRunsTheCallbackLaterOnTheMainThread)
+{
+    // The shared instance owns the callback; the handler hands presses to it.
+    FakeHotKeyService sharedService;
+    HotKey::shared().setService(&sharedService);
+    HotKey::shared().registerHotKey();
+    int triggers = 0;
+    HotKey::shared().onTrigger = [&triggers] { ++triggers; };
+    sharedService.press();
+    EXPECT_EQ(triggers, 0);  // not inside the dispatch
+    ASSERT_TRUE(waitFor([&] { return triggers == 1; }));
+    HotKey::shared().onTrigger = nullptr;
+    HotKey::shared().setService(nullptr);
+}
+
+TEST_F(HotKeyTest, ARefusedShortcutIsStillLogged)
+{
+    service.refuse = true;
+    hotKey.registerHotKey();
+    EXPECT_FALSE(hotKey.isRegistered());
+    EXPECT_TRUE(EventLog::shared().dump().endsWith(QStringLiteral("] hotkey: ⌃⌥⌘Z")));
+}
