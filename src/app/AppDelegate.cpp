@@ -80,7 +80,7 @@ void AppDelegate::applicationDidFinishLaunching()
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Context)
             statusClicked(true);
-        else if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::MiddleClick)
+        else  // a quick second click arrives as a double click; it is still a click
             statusClicked(false);
     });
     if (!QSystemTrayIcon::isSystemTrayAvailable())

@@ -1,0 +1,85 @@
+# Shared by the end-to-end scripts: fresh user folders, the app under test, checks.
+# Expects DISPLAY (from with-xorg.sh), AMBRANO_BIN and GAMMA_PROBE.
+set -euo pipefail
+
+E2E_HOME=$(mktemp -d /tmp/ambrano-e2e.XXXXXX)
+export XDG_CONFIG_HOME="$E2E_HOME/config" XDG_DATA_HOME="$E2E_HOME/data" XDG_CACHE_HOME="$E2E_HOME/cache"
+export XDG_RUNTIME_DIR="$E2E_HOME/runtime"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+unset DBUS_SESSION_BUS_ADDRESS || true
+export QT_QPA_PLATFORM=xcb
+# Not the first launch unless a script says so: the panel would open by itself.
+mkdir -p "$XDG_CONFIG_HOME/Halvex"
+echo '{"vesk.firstLaunchDone": true}' > "$XDG_CONFIG_HOME/Halvex/settings.json"
+
+E2E_PIDS=()
+e2e_cleanup() {
+    for pid in "${E2E_PIDS[@]}"; do { kill -9 "$pid" && wait "$pid"; } 2>/dev/null || true; done
+    rm -rf "$E2E_HOME"
+}
+trap e2e_cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+step() { echo "--- $*"; }
+
+start_tray() {
+    trayer --edge top --align right --widthtype request --height 28 >/dev/null 2>&1 &
+    TRAY_PID=$!
+    disown "$TRAY_PID"
+    E2E_PIDS+=("$TRAY_PID")
+    wait_for "a tray" tray_running
+}
+tray_running() { xdotool search --classname trayer >/dev/null 2>&1; }
+
+# start_app: runs the app in the background, its output in $E2E_HOME/app.log
+start_app() {
+    "$AMBRANO_BIN" >"$E2E_HOME/app.log" 2>&1 &
+    APP_PID=$!
+    E2E_PIDS+=("$APP_PID")
+}
+icon_embedded() { xdotool search --onlyvisible --classname ambrano >/dev/null 2>&1; }
+
+# wait_for DESCRIPTION COMMAND...: polls for up to 10 s
+wait_for() {
+    local what=$1; shift
+    for _ in $(seq 1 200); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    fail "timed out waiting for $what"
+}
+
+# The first active CRTC's last ramp entries, as fractions: "r g b"
+ramp_top() { "$GAMMA_PROBE" | head -n1 | awk '{print $3, $4, $5}'; }
+ramp_identity() { [ "$("$GAMMA_PROBE" | head -n1 | awk '{print $6}')" = 1 ]; }
+ramp_warm() {
+    local r g b
+    read -r r g b <<<"$(ramp_top)"
+    awk -v r="$r" -v g="$g" -v b="$b" 'BEGIN { exit !(r > 0.99 && g > 0.645 && g < 0.665 && b > 0.336 && b < 0.356) }'
+}
+hotkey() { xdotool key ctrl+alt+super+z; }
+
+# Counts clearly red pixels in the tray area of a screenshot.
+red_pixels_in_tray() {
+    import -window root "$E2E_HOME/shot.png" 2>/dev/null
+    convert "$E2E_HOME/shot.png" -crop 200x28+1720+0 +repage -fx '(r>0.8 && g<0.3 && b<0.3) ? 1 : 0' \
+        -format '%[fx:round(mean*w*h)]' info:
+}
+
+# Windows of the app that are on screen: the tray icon, plus the panel or a menu when open.
+visible_windows() { xdotool search --onlyvisible --classname ambrano 2>/dev/null | wc -l; }
+# The tray icon is the small one of the app's windows.
+tray_icon_window() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
+        if xdotool getwindowgeometry "$w" | awk '/Geometry/ { split($2, s, "x"); exit !(s[1] <= 64) }'; then
+            echo "$w"; return 0
+        fi
+    done
+    return 1
+}
+click_icon() { xdotool mousemove --window "$(tray_icon_window)" 8 8 click "${1:-1}"; }
+windows_at_least() { [ "$(visible_windows)" -ge "$1" ]; }
+windows_exactly() { [ "$(visible_windows)" -eq "$1" ]; }
+icon_red() { [ "$(red_pixels_in_tray)" -gt 20 ]; }
+icon_neutral() { [ "$(red_pixels_in_tray)" -lt 5 ]; }
