@@ -9,7 +9,7 @@ namespace {
 std::uint16_t toWord(double v)
 {
     v = std::clamp(v, 0.0, 1.0);
-    return static_cast<std::uint16_t>(std::lround(v * 65535.0));
+    return static_cast<std::uint16_t>(v * 65535.0 + 0.5);  // v >= 0: same as rounding to nearest
 }
 
 std::vector<std::uint16_t> sample(const std::array<float, TransferTables::size>& table, int size)
