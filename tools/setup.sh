@@ -15,6 +15,7 @@ PACKAGES=(
   dbus dbus-x11
   fonts-noto-core fonts-noto-color-emoji fonts-dejavu-core
   gammastep procps psmisc ccache
+  tzdata
 )
 
 missing=()

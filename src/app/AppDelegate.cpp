@@ -3,6 +3,7 @@
 #include "engine/VeskEngine.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
+#include "schedule/Scheduler.h"
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
@@ -118,7 +119,8 @@ void AppDelegate::applicationDidFinishLaunching()
     // 9. PWM-safe state changes are posted as "VeskPWMState" once the brightness controller exists.
     // 10. The tips feed refreshes here once the online services exist.
     // 11. The update check starts here once the online services exist.
-    // 12. The scheduler refreshes here once it exists.
+    // 12. The schedule may switch the filter on.
+    Scheduler::shared().refresh();
 
     // 13.
     EventLog::shared().add(QStringLiteral("launched"));
@@ -179,7 +181,7 @@ void AppDelegate::wake()
         if (!self)
             return;
         VeskEngine::shared().reapply();
-        // The scheduler's refresh follows here once it exists.
+        Scheduler::shared().refresh();
     });
 }
 
