@@ -1,12 +1,15 @@
 #include "platform/linux/ProcRunningApplications.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
 
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -14,15 +17,60 @@ namespace {
 
 // The kernel keeps at most 15 bytes of a process name.
 constexpr int commLength = 15;
-// Status, comm and .flatpak-info are small; an environment block rarely passes this.
-constexpr qint64 readLimit = 256 * 1024;
-
+// Plain system calls: this runs on every refresh of the panel, over every process, and
+// QFile/QDir add several stat calls per file.
 std::optional<QByteArray> readSmallFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    return file.read(readLimit);
+    // The kernel reports a size of 0 for these files: read to the end.
+    QByteArray data;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        data.append(buffer, n);
+    }
+    ::close(fd);
+    return data;
+}
+
+QString linkTarget(const QString& path)
+{
+    char buffer[4096];
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof buffer))
+        return {};
+    return QFile::decodeName(QByteArray(buffer, n));
+}
+
+std::vector<std::int64_t> numericEntries(const QString& folder)
+{
+    std::vector<std::int64_t> pids;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return pids;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        std::int64_t pid = 0;
+        bool digits = *name != '\0' && std::strlen(name) <= 18;  // no overflow
+        for (const char* c = name; *c && digits; ++c) {
+            digits = *c >= '0' && *c <= '9';
+            pid = pid * 10 + (*c - '0');
+        }
+        if (digits && pid > 0)
+            pids.push_back(pid);
+    }
+    ::closedir(dir);
+    return pids;
 }
 
 QString baseName(QString path)
@@ -50,14 +98,8 @@ ProcRunningApplications::ProcRunningApplications()
 
 std::vector<RunningApplication> ProcRunningApplications::runningApplications()
 {
-    std::vector<std::int64_t> pids;
-    const QStringList entries = QDir(procRoot_).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool ok = false;
-        const std::int64_t pid = entry.toLongLong(&ok);
-        if (ok && pid > 0 && pid != selfPid_)
-            pids.push_back(pid);
-    }
+    std::vector<std::int64_t> pids = numericEntries(procRoot_);
+    std::erase(pids, selfPid_);
     // Oldest first, as process ids are handed out.
     std::sort(pids.begin(), pids.end());
 
@@ -108,7 +150,7 @@ std::optional<RunningApplication> ProcRunningApplications::read(const QString& p
         // Possibly cut short: the executable's own name, or the first argument's, if it
         // continues the kernel's copy.
         const QStringList candidates = {
-            baseName(QFileInfo(pidDir + QStringLiteral("/exe")).symLinkTarget()),
+            baseName(linkTarget(pidDir + QStringLiteral("/exe"))),
             baseName(QString::fromUtf8(cmdline->left(cmdline->indexOf('\0')))),
         };
         for (const QString& candidate : candidates) {
