@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "engine/VeskEngine.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "system/ConflictDetector.h"
 #include "system/HotKey.h"
 
 #include <QApplication>
@@ -50,6 +51,7 @@ int main(int argc, char** argv)
     }
     VeskEngine::shared().setDisplayServices(&platform->displays());
     HotKey::shared().setService(&platform->hotKeys());
+    ConflictDetector::setRunningApplications(&platform->runningApplications());
 
     int status = 0;
     {
@@ -62,5 +64,6 @@ int main(int argc, char** argv)
     // The services outlive main; the backends do not.
     VeskEngine::shared().setDisplayServices(nullptr);
     HotKey::shared().setService(nullptr);
+    ConflictDetector::setRunningApplications(nullptr);
     return status;
 }

@@ -4,6 +4,7 @@
 
 #include "platform/DisplayServices.h"
 #include "platform/HotKeyService.h"
+#include "platform/RunningApplications.h"
 #include "platform/SleepWatcher.h"
 
 #include <functional>
@@ -20,6 +21,7 @@ public:
     DisplayServices& displays();
     HotKeyService& hotKeys();
     SleepWatcher& sleepWatcher();
+    RunningApplications& runningApplications();
     // SIGINT, SIGTERM and SIGHUP arrive here on the main thread.
     void onTerminationRequest(std::function<void()> handler);
 
