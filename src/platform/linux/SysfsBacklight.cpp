@@ -125,7 +125,7 @@ std::int32_t SysfsBacklight::set(float level)
         return -1;
 
     const QByteArray path = QFile::encodeName(dir_ + QStringLiteral("/brightness"));
-    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(path.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM || errno == EROFS)
             return askLogind(*value) ? 0 : -1;
