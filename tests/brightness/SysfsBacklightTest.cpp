@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <csignal>
+#include <sys/prctl.h>
 #include <cmath>
 #include <fcntl.h>
 #include <future>
@@ -260,36 +262,33 @@ TEST(SysfsBacklight, ControllerPinsAndRestoresThroughSysfs)
 
 class LogindBacklightTest : public ::testing::Test {
 protected:
-    // One private daemon for the whole suite: the process's system-bus connection is made once.
+    // One private daemon for the whole process, since the process connects to "the system
+    // bus" only once. It ends with the test process.
     static void SetUpTestSuite()
     {
+        if (daemon_)
+            return;
         daemon_ = new QProcess;
         daemon_->setProgram(QStringLiteral("dbus-daemon"));
         daemon_->setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        daemon_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         daemon_->start();
         if (!daemon_->waitForStarted(5000) || !waitFor([] { return daemon_->canReadLine(); }, 5000))
             return;
         address_ = QString::fromUtf8(daemon_->readLine().trimmed());
         // The backend talks to "the system bus"; here that is the private daemon.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", address_.toUtf8());
-    }
-    static void TearDownTestSuite()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("logind-stand-in"));
-        daemon_->kill();
-        daemon_->waitForFinished(3000);
-        delete daemon_;
-        daemon_ = nullptr;
+        QDBusConnection logind = QDBusConnection::connectToBus(address_, QStringLiteral("logind-stand-in"));
+        if (!logind.isConnected() || !logind.registerService(QStringLiteral("org.freedesktop.login1")))
+            address_.clear();
     }
 
     void SetUp() override
     {
         if (address_.isEmpty())
-            GTEST_SKIP() << "dbus-daemon cannot be started";
+            FAIL() << "no private dbus-daemon (package dbus)";
         standIn_ = std::make_unique<LogindStandIn>(sys.root() + QStringLiteral("/backlight"));
-        QDBusConnection logind = QDBusConnection::connectToBus(address_, QStringLiteral("logind-stand-in"));
-        ASSERT_TRUE(logind.isConnected());
-        ASSERT_TRUE(logind.registerService(QStringLiteral("org.freedesktop.login1")));
+        QDBusConnection logind(QStringLiteral("logind-stand-in"));
         ASSERT_TRUE(logind.registerObject(QStringLiteral("/org/freedesktop/login1/session/auto"), standIn_.get(),
             QDBusConnection::ExportAllSlots));
     }
@@ -311,7 +310,7 @@ protected:
 
     FakeSysClass sys;
     std::unique_ptr<LogindStandIn> standIn_;
-    static inline QProcess* daemon_ = nullptr;
+    static inline QProcess* daemon_ = nullptr;  // kept for the life of the process
     static inline QString address_;
 };
 
