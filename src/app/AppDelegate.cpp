@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 
 #include "engine/VeskEngine.h"
+#include "online/Tips.h"
+#include "online/Updater.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
 #include "system/EventLog.h"
@@ -116,8 +118,10 @@ void AppDelegate::applicationDidFinishLaunching()
     HotKey::shared().registerHotKey();
 
     // 9. PWM-safe state changes are posted as "VeskPWMState" once the brightness controller exists.
-    // 10. The tips feed refreshes here once the online services exist.
-    // 11. The update check starts here once the online services exist.
+    // 10.
+    Tips::shared().refreshRemote();
+    // 11.
+    Updater::shared().checkInBackground();
     // 12. The scheduler refreshes here once it exists.
 
     // 13.

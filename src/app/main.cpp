@@ -2,6 +2,9 @@
 
 #include "app/AppDelegate.h"
 #include "engine/VeskEngine.h"
+#include "online/Updater.h"
+#include "platform/linux/DetachedProcessLauncher.h"
+#include "platform/linux/LibArchiveExtractor.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "system/HotKey.h"
 
@@ -50,6 +53,9 @@ int main(int argc, char** argv)
     }
     VeskEngine::shared().setDisplayServices(&platform->displays());
     HotKey::shared().setService(&platform->hotKeys());
+    LibArchiveExtractor archiveExtractor;
+    DetachedProcessLauncher processLauncher;
+    Updater::shared().setInstallServices(&archiveExtractor, &processLauncher);
 
     int status = 0;
     {
@@ -59,7 +65,9 @@ int main(int argc, char** argv)
         status = QApplication::exec();
     }
 
-    // The services outlive main; the backends do not.
+    // The services outlive main; the backends do not. An installation under way finishes first.
+    Updater::shared().waitForBackgroundWork();
+    Updater::shared().setInstallServices(nullptr, nullptr);
     VeskEngine::shared().setDisplayServices(nullptr);
     HotKey::shared().setService(nullptr);
     return status;
