@@ -2,6 +2,8 @@
 
 #include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
+#include "online/Tips.h"
+#include "online/Updater.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
 #include "schedule/Scheduler.h"
@@ -122,8 +124,10 @@ void AppDelegate::applicationDidFinishLaunching()
     PWMSafe::shared().onStateChange = [](PWMState) {
         NotificationCenter::shared().post(QString::fromLatin1(NotificationName::veskPWMState));
     };
-    // 10. The tips feed refreshes here once the online services exist.
-    // 11. The update check starts here once the online services exist.
+    // 10.
+    Tips::shared().refreshRemote();
+    // 11.
+    Updater::shared().checkInBackground();
     // 12. The schedule may switch the filter on.
     Scheduler::shared().refresh();
 
