@@ -56,6 +56,7 @@ ask disable
 
 # The device vanishes while pinned: disable still ends off and writes nothing anywhere.
 ask enable
+kill "$follower"; wait "$follower" 2>/dev/null || true  # it would recreate files while they go
 rm -rf "$dev"  # seen at once through the bind mount
 [ ! -e /sys/class/backlight/intel_backlight ] || fail "the bind mount does not show the fake tree"
 ask disable
