@@ -32,7 +32,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 # Like the kernel, the hardware reports what was last written.
 ( while sleep 0.02; do cat /sys/class/backlight/intel_backlight/brightness > /sys/class/backlight/intel_backlight/actual_brightness 2>/dev/null || true; done ) &
 follower=$!
-trap 'kill $follower 2>/dev/null; rm -rf "$tmp"' EXIT
+trap 'kill $follower 2>/dev/null || true; rm -rf "$tmp"' EXIT
 
 coproc PROBE { "$probe"; }
 ask() { echo "$1" >&"${PROBE[1]}"; read -r -t 20 reply <&"${PROBE[0]}" || fail "no answer to $1"; echo "$1 -> $reply"; }
