@@ -1,5 +1,6 @@
 #include "ui/SettingsWindowController.h"
 
+#include "app/AppDelegate.h"
 #include "engine/VeskEngine.h"
 #include "online/Tips.h"
 #include "platform/NotificationCenter.h"
@@ -824,4 +825,30 @@ TEST_F(SettingsWindowTest, TheTitleComesBackInTheLanguageOfThatMoment)
     Localization::shared().set(Lang::es);
     controller.feedbackButton()->setTitleStr(QStringLiteral("Copiado al portapapeles"));
     ASSERT_TRUE(waitFor([&] { return controller.feedbackButton()->titleStr() == QStringLiteral("COPIAR INFORME PARA SOPORTE"); }, 4000));
+}
+
+// Opening from the application.
+
+TEST(SettingsWindowOpening, TheMenuItemAndThePanelsRequestOpenTheSharedWindow)
+{
+    FreshSettings settings;
+    AppDelegate delegate;
+    SettingsWindowController& shared = SettingsWindowController::shared();
+    if (shared.window())
+        shared.window()->close();
+
+    delegate.openSettings();
+    ASSERT_NE(shared.window(), nullptr);
+    EXPECT_TRUE(shared.window()->isVisible());
+    QWidget* window = shared.window();
+    window->close();
+
+    // The panel's settings button: the panel closes, the same window opens.
+    delegate.popover()->showRelativeTo(QRect(700, 0, 24, 24));
+    ASSERT_TRUE(delegate.popover()->isShown());
+    delegate.openSettingsRequested();
+    EXPECT_FALSE(delegate.popover()->isShown());
+    EXPECT_EQ(shared.window(), window);
+    EXPECT_TRUE(window->isVisible());
+    window->close();
 }
