@@ -10,6 +10,7 @@
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
+#include "ui/SettingsWindowController.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -196,7 +197,7 @@ void AppDelegate::wake()
 
 void AppDelegate::openSettings()
 {
-    // The settings window opens here once it exists.
+    SettingsWindowController::shared().show();
 }
 
 void AppDelegate::openSettingsRequested()
