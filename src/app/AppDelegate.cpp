@@ -92,7 +92,13 @@ void AppDelegate::applicationDidFinishLaunching()
         std::fprintf(stderr, "ambrano: no system tray is running; the icon appears when one starts\n");
     statusItem_->show();
 
-    // 3. The panel. Its controls fill it once the popover view controller is built.
+    // 3. The panel; its height follows its content. It closes when the user clicks elsewhere.
+    controller_ = std::make_unique<PopoverViewController>();
+    popover_->setContentWidget(controller_->view());
+    controller_->onPreferredContentSizeChange = [popover = QPointer<Popover>(popover_.get())](QSize size) {
+        if (popover)
+            popover->setContentSize(size);
+    };
 
     // 4. The icon follows the filter.
     QPointer<AppDelegate> self(this);
