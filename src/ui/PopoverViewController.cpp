@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -148,7 +149,10 @@ QString PopoverViewController::twoLineCaption(const QString& text)
 
 QString PopoverViewController::percentText(double value)
 {
-    return QString::asprintf("%.0f%%", value);
+    // The C library's rounding (62.5 gives 62), not Qt's own formatter's (63).
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f%%", value);
+    return QString::fromLatin1(text);
 }
 
 double PopoverViewController::titleFontSize()
