@@ -121,7 +121,10 @@ PopoverViewController::PopoverViewController(Services services, QObject* parent)
 PopoverViewController::~PopoverViewController()
 {
     // The views call back into this controller; they go with it.
-    delete root_.data();
+    if (root_) {
+        root_->removeEventFilter(this);
+        delete root_.data();
+    }
 }
 
 double PopoverViewController::dayWarmth() { return VeskEngine::warmthForKelvin(4000); }
@@ -173,6 +176,8 @@ FlippedView* PopoverViewController::view()
 void PopoverViewController::loadView()
 {
     root_ = new FlippedView;
+    rootObject_ = root_.data();
+    connect(root_, &QObject::destroyed, this, [this] { rootObject_ = nullptr; });
     root_->setObjectName(QStringLiteral("popoverRoot"));
     root_->resize(width, initialHeight);
     root_->setAutoFillBackground(true);
@@ -213,7 +218,8 @@ void PopoverViewController::loadView()
 bool PopoverViewController::eventFilter(QObject* watched, QEvent* event)
 {
     // The root view is shown and hidden with the popup that holds it.
-    if (watched == root_.data()) {
+    // By address only: the root may be half destroyed when its last events come.
+    if (watched == rootObject_) {
         if (event->type() == QEvent::Show)
             viewWillAppear();
         else if (event->type() == QEvent::Hide)

@@ -167,6 +167,7 @@ private:
 
     Services services_;
     QPointer<FlippedView> root_;
+    const QObject* rootObject_ = nullptr;
     QSize preferredSize_{width, initialHeight};
 
     QPointer<QTimer> tick_;

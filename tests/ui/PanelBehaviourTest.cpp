@@ -6,6 +6,7 @@
 #include "support/LoopbackServer.h"
 
 #include "schedule/AppSettings.h"
+#include "ui/Popover.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
@@ -784,4 +785,34 @@ TEST_F(PanelTest, EngineAnimationAfterThePanelIsGone)
     engine.animateWarmth(10, 0.05);
     EXPECT_TRUE(waitFor([this] { return !engine.isAnimating(); }));
     EXPECT_EQ(engine.warmth(), 10);
+}
+
+// --- inside the popup the shell opens ---
+
+TEST_F(PanelTest, InsideThePopupTimersFollowItAndItsHeightFollowsThePanel)
+{
+    Popover popover;
+    PopoverViewController& p = make();
+    popover.setContentWidget(p.view());
+    p.onPreferredContentSizeChange = [&popover](QSize size) { popover.setContentSize(size); };
+    EXPECT_EQ(popover.size(), p.preferredContentSize());
+    EXPECT_EQ(p.tick(), nullptr);  // set as content, not yet open
+
+    popover.showRelativeTo(QRect(500, 0, 24, 24));
+    EXPECT_TRUE(p.tick() && p.tick()->isActive());
+    EXPECT_TRUE(p.tipTimer() && p.tipTimer()->isActive());
+
+    // A bar appears while open: the popup takes the new height.
+    apps.applications = {RunningApplication {QStringLiteral("gammy"), std::nullopt}};
+    p.refresh();
+    EXPECT_EQ(popover.size(), QSize(372, 594));
+    EXPECT_EQ(p.view()->size(), QSize(372, 594));
+
+    popover.performClose();
+    EXPECT_EQ(p.tick(), nullptr);
+    EXPECT_EQ(p.tipTimer(), nullptr);
+
+    popover.showRelativeTo(QRect(500, 0, 24, 24));
+    EXPECT_TRUE(p.tick() && p.tick()->isActive());
+    popover.performClose();
 }
