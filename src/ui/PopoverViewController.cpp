@@ -53,6 +53,7 @@ constexpr int bottomMargin = 10;
 // A decoded tip image may take at most this much memory (a small file can describe a huge
 // picture).
 constexpr int imageAllocationLimitMiB = 64;
+constexpr int maxCachedImageSide = 3 * imageSide;
 
 QColor amber() { return QColor::fromRgbF(0.55f, 0.28f, 0.0f); }
 
@@ -564,9 +565,13 @@ void PopoverViewController::loadImage(const std::optional<QString>& address)
         QBuffer buffer(&data);
         QImageReader reader(&buffer);
         reader.setAllocationLimit(imageAllocationLimitMiB);
-        const QImage image = reader.read();
+        QImage image = reader.read();
         if (image.isNull())
             return;
+        // Only ever shown 66 pixels wide: keep no more than a sharp copy for a 3x screen, so
+        // the cache stays small whatever the feed points at.
+        if (image.width() > maxCachedImageSide || image.height() > maxCachedImageSide)
+            image = image.scaled(maxCachedImageSide, maxCachedImageSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         const QPixmap pixmap = QPixmap::fromImage(image);
         self->imageCache_.insert(key, pixmap);
         // Only for the tip still on show; a tip that has moved on keeps its text alone.

@@ -626,6 +626,25 @@ TEST_F(PanelTest, OversizedImageDownloadIsAbandoned)
     const QString address = server.url(QStringLiteral("/fits.png"));
     p.showMessage(tip(QStringLiteral("fits"), address));
     EXPECT_TRUE(waitFor([&p] { return p.currentImage().has_value(); }));
+    // Kept no larger than three times the 66 pixels it is shown at.
+    EXPECT_EQ(p.currentImage()->size(), QSize(198, 198));
+}
+
+TEST_F(PanelTest, WidePictureKeepsItsProportions)
+{
+    LoopbackServer server;
+    server.route(QStringLiteral("/wide.png"), png(600, 300, QColor(20, 160, 90)));
+    PopoverViewController& p = make();
+    p.showMessage(tip(QStringLiteral("wide"), server.url(QStringLiteral("/wide.png"))));
+    ASSERT_TRUE(waitFor([&p] { return p.currentImage().has_value(); }));
+    EXPECT_EQ(p.currentImage()->size(), QSize(198, 99));
+    // Fitted into the 66-pixel square: full width, a band of panel above and below.
+    const QImage image = snapshot(*p.view());
+    const QRect g = p.tipImageView()->geometry();
+    EXPECT_TRUE(colorNear(at(image, g.center().x(), g.center().y()), QColor(20, 160, 90), 2));
+    EXPECT_TRUE(colorNear(at(image, g.left() + 10, g.center().y()), QColor(20, 160, 90), 2));
+    EXPECT_TRUE(colorNear(at(image, g.center().x(), g.top() + 5), Theme::veskBlack(), 2));
+    EXPECT_TRUE(colorNear(at(image, g.center().x(), g.bottom() - 5), Theme::veskBlack(), 2));
 }
 
 TEST_F(PanelTest, TipLinkOpensOnlyWebAddresses)
