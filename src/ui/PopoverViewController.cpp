@@ -544,23 +544,36 @@ void PopoverViewController::loadImage(const std::optional<QString>& address)
     }
 
     QNetworkReply* reply = network_->get(QNetworkRequest(url));
-    // Stop a download that grows past the limit, whatever length it announced.
+    // The body is taken out as it arrives and the reply may hold little of its own, so no
+    // more than the limit is ever kept; a body that grows past it, whatever length it
+    // announced, is abandoned.
+    reply->setReadBufferSize(64 * 1024);
+    auto body = std::make_shared<QByteArray>();
     auto tooLarge = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, tooLarge](qint64 received, qint64 total) {
-        if (!*tooLarge && (received > maxImageBytes || total > maxImageBytes)) {
+    auto take = [reply, body, tooLarge] {
+        if (*tooLarge)
+            return;
+        const QByteArray more = reply->readAll();
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (body->size() + more.size() > maxImageBytes || announced > maxImageBytes) {
             *tooLarge = true;
+            body->clear();
             reply->abort();
+            return;
         }
-    });
+        body->append(more);
+    };
+    connect(reply, &QNetworkReply::readyRead, reply, take);
     const QString key = *address;
     QPointer<PopoverViewController> self(this);
-    connect(reply, &QNetworkReply::finished, this, [self, reply, tooLarge, key] {
+    connect(reply, &QNetworkReply::finished, this, [self, reply, body, tooLarge, take, key] {
         reply->deleteLater();
+        take();
         if (!self || *tooLarge)
             return;
         // The status is not looked at: whatever came back is used if it is a picture.
-        QByteArray data = reply->readAll();
-        if (data.isEmpty() || data.size() > maxImageBytes)
+        QByteArray data = std::move(*body);
+        if (data.isEmpty())
             return;
         QBuffer buffer(&data);
         QImageReader reader(&buffer);

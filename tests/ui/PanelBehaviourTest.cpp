@@ -11,6 +11,8 @@
 #include <QBuffer>
 #include <QFontMetricsF>
 #include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <mutex>
@@ -65,6 +67,49 @@ int flatButtons(QWidget* root)
 {
     return static_cast<int>(root->findChildren<VeskFlatButton*>(Qt::FindDirectChildrenOnly).size());
 }
+
+// Answers every request with a picture that never ends, until the client hangs up.
+class EndlessServer : public QObject {
+public:
+    EndlessServer()
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    socket->readAll();
+                    if (started_)
+                        return;
+                    started_ = true;
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\n\r\n");
+                    socket->write(png(8, 8, Qt::gray));
+                    more(socket);
+                });
+                connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { more(socket); });
+                connect(socket, &QTcpSocket::disconnected, this, [this] { hungUp_ = true; });
+            }
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/endless.png").arg(server_.serverPort()); }
+    bool hungUp() const { return hungUp_; }
+    qint64 sent() const { return sent_; }
+
+private:
+    void more(QTcpSocket* socket)
+    {
+        if (hungUp_ || socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() > 256 * 1024)
+            return;
+        const QByteArray chunk(64 * 1024, 'x');
+        socket->write(chunk);
+        sent_ += chunk.size();
+    }
+
+    QTcpServer server_;
+    bool started_ = false;
+    bool hungUp_ = false;
+    qint64 sent_ = 0;
+};
 
 }  // namespace
 
@@ -628,6 +673,19 @@ TEST_F(PanelTest, OversizedImageDownloadIsAbandoned)
     EXPECT_TRUE(waitFor([&p] { return p.currentImage().has_value(); }));
     // Kept no larger than three times the 66 pixels it is shown at.
     EXPECT_EQ(p.currentImage()->size(), QSize(198, 198));
+}
+
+TEST_F(PanelTest, EndlessImageDownloadIsCutOff)
+{
+    EndlessServer server;
+    PopoverViewController& p = make();
+    p.showMessage(tip(QStringLiteral("endless"), server.url()));
+    ASSERT_TRUE(waitFor([&server] { return server.hungUp(); }, 20000)) << server.sent() << " bytes sent";
+    EXPECT_GT(server.sent(), PopoverViewController::maxImageBytes / 2);
+    EXPECT_LT(server.sent(), 8 * PopoverViewController::maxImageBytes);
+    spin(50);
+    EXPECT_FALSE(p.currentImage());
+    EXPECT_FALSE(p.imageCached(server.url()));
 }
 
 TEST_F(PanelTest, WidePictureKeepsItsProportions)
