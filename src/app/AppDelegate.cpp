@@ -93,7 +93,13 @@ void AppDelegate::applicationDidFinishLaunching()
         std::fprintf(stderr, "ambrano: no system tray is running; the icon appears when one starts\n");
     statusItem_->show();
 
-    // 3. The panel. Its controls fill it once the popover view controller is built.
+    // 3. The panel's controller; its views are built when the panel first opens (start-up
+    // stays quick and the hotkey is live sooner). The popup's height follows the panel's.
+    controller_ = std::make_unique<PopoverViewController>();
+    controller_->onPreferredContentSizeChange = [popover = QPointer<Popover>(popover_.get())](QSize size) {
+        if (popover)
+            popover->setContentSize(size);
+    };
 
     // 4. The icon follows the filter.
     QPointer<AppDelegate> self(this);
@@ -181,6 +187,8 @@ void AppDelegate::showPopover()
 {
     if (!statusItem_)
         return;
+    if (controller_ && !popover_->contentWidget())
+        popover_->setContentWidget(controller_->view());
     popover_->showRelativeTo(statusItem_->geometry());
 }
 
