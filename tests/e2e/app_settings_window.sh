@@ -8,17 +8,6 @@ SHOTS=${E2E_SHOTS:-$E2E_HOME/shots}
 mkdir -p "$SHOTS"
 SETTINGS_FILE="$XDG_CONFIG_HOME/Halvex/settings.json"
 
-# The app's window of the settings size, if one is on screen.
-settings_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
-        if xdotool getwindowgeometry "$w" | grep -q 'Geometry: 440x660'; then
-            echo "$w"; return 0
-        fi
-    done
-    return 1
-}
-settings_shown() { settings_window >/dev/null; }
 # click_in_settings X Y: a left click at a point of the window's content
 click_in_settings() { xdotool mousemove --window "$WIN" "$1" "$2" click 1; }
 # shot NAME: the whole screen, and the settings window alone when it is open

@@ -108,3 +108,22 @@ windows_at_least() { [ "$(visible_windows)" -ge "$1" ]; }
 windows_exactly() { [ "$(visible_windows)" -eq "$1" ]; }
 icon_red() { [ "$(red_pixels_in_tray)" -gt 20 ]; }
 icon_neutral() { [ "$(red_pixels_in_tray)" -lt 5 ]; }
+# The settings window: the app's window of that size, if one is on screen.
+settings_window() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
+        if xdotool getwindowgeometry "$w" | grep -q 'Geometry: 440x660'; then
+            echo "$w"; return 0
+        fi
+    done
+    return 1
+}
+settings_shown() { settings_window >/dev/null; }
+# window_region WINDOW OUT X Y W H: a piece of a window, taken from the screen
+window_region() {
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    import -window root -crop "${5}x${6}+$((X + $3))+$((Y + $4))" +repage "$2"
+}
+# images_differ A B PIXELS: more than PIXELS pixels differ
+images_differ() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 || true)" -gt "$3" ]; }
