@@ -1,7 +1,7 @@
 #include "schedule/AppSettings.h"
 #include "schedule/Geo.h"
 
-#include "LocalHttpServer.h"
+#include "support/LoopbackServer.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +57,7 @@ protected:
 
     void expectFailure(const QByteArray& body)
     {
-        server.body = body;
+        server.setFallback(body);
         const Outcome outcome = detect();
         EXPECT_EQ(outcome.calls, 1) << body.toStdString();
         EXPECT_FALSE(outcome.ok) << body.toStdString();
@@ -66,7 +66,7 @@ protected:
     }
 
     FreshSettings settings;
-    LocalHttpServer server;
+    LoopbackServer server;
     QString savedUrl;
     int savedTimeout;
 };
@@ -81,7 +81,7 @@ TEST_F(GeoTest, DefaultsToTheBuildsServiceWithTenSeconds)
 
 TEST_F(GeoTest, StoresTheAnsweredPlace)
 {
-    server.body = R"({"status":"success","country":"Spain","city":"Madrid","lat":40.4,"lon":-3.7})";
+    server.setFallback(R"({"status":"success","country":"Spain","city":"Madrid","lat":40.4,"lon":-3.7})");
     const Outcome outcome = detect();
     EXPECT_EQ(outcome.calls, 1);
     EXPECT_TRUE(outcome.ok);
@@ -94,10 +94,10 @@ TEST_F(GeoTest, StoresTheAnsweredPlace)
 
 TEST_F(GeoTest, AsksWithAPlainGetOfTheFixedPathAndQuery)
 {
-    server.body = R"({"lat":1,"lon":2})";
+    server.setFallback(R"({"lat":1,"lon":2})");
     ASSERT_TRUE(detect().ok);
-    ASSERT_EQ(server.requestHeads.size(), 1);
-    const QStringList lines = server.requestHeads.first().split(QStringLiteral("\r\n"));
+    ASSERT_EQ(server.requestHeads().size(), 1);
+    const QStringList lines = server.requestHeads().first().split(QStringLiteral("\r\n"));
     EXPECT_EQ(lines.first(), QStringLiteral("GET /json/?fields=status,lat,lon,city,country HTTP/1.1"));
     for (const QString& line : lines)
         EXPECT_FALSE(line.startsWith(QStringLiteral("Content-Length:"), Qt::CaseInsensitive)) << line.toStdString();
@@ -106,15 +106,15 @@ TEST_F(GeoTest, AsksWithAPlainGetOfTheFixedPathAndQuery)
 TEST_F(GeoTest, ATrailingSlashOnTheServiceAddressIsHarmless)
 {
     Geo::setService(server.url() + QStringLiteral("/"));
-    server.body = R"({"lat":1,"lon":2})";
+    server.setFallback(R"({"lat":1,"lon":2})");
     ASSERT_TRUE(detect().ok);
-    ASSERT_EQ(server.requestHeads.size(), 1);
-    EXPECT_TRUE(server.requestHeads.first().startsWith(QStringLiteral("GET /json/?fields=")));
+    ASSERT_EQ(server.requestHeads().size(), 1);
+    EXPECT_TRUE(server.requestHeads().first().startsWith(QStringLiteral("GET /json/?fields=")));
 }
 
 TEST_F(GeoTest, IntegerCoordinatesAndNoNames)
 {
-    server.body = R"({"status":"success","lat":40,"lon":-3})";
+    server.setFallback(R"({"status":"success","lat":40,"lon":-3})");
     const Outcome outcome = detect();
     EXPECT_TRUE(outcome.ok);
     EXPECT_EQ(AppSettings::latitude(), 40.0);
@@ -124,15 +124,15 @@ TEST_F(GeoTest, IntegerCoordinatesAndNoNames)
 
 TEST_F(GeoTest, EmptyOrMissingNamesAreLeftOutOfTheJoin)
 {
-    server.body = R"({"status":"success","lat":40.4,"lon":-3.7,"city":"","country":"Spain"})";
+    server.setFallback(R"({"status":"success","lat":40.4,"lon":-3.7,"city":"","country":"Spain"})");
     EXPECT_TRUE(detect().ok);
     EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Spain"));
 
-    server.body = R"({"status":"success","lat":40.4,"lon":-3.7,"city":"Madrid"})";
+    server.setFallback(R"({"status":"success","lat":40.4,"lon":-3.7,"city":"Madrid"})");
     EXPECT_TRUE(detect().ok);
     EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Madrid"));
 
-    server.body = R"({"status":"success","lat":40.4,"lon":-3.7,"city":7,"country":"Espa\u00f1a"})";
+    server.setFallback(R"({"status":"success","lat":40.4,"lon":-3.7,"city":7,"country":"Espa\u00f1a"})");
     EXPECT_TRUE(detect().ok);
     EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Espa\u00f1a"));
 }
@@ -167,13 +167,13 @@ TEST_F(GeoTest, AnArrayMalformedJsonOrAnEmptyBodyChangeNothing)
 
 TEST_F(GeoTest, AServerThatNeverAnswersTimesOut)
 {
-    server.mode = LocalHttpServer::Mode::silent;
+    server.setFallback(LoopbackServer::Response::never());
     Geo::setService(server.url(), 300);
     QElapsedTimer clock;
     clock.start();
     const Outcome outcome = detect();
     EXPECT_GE(clock.elapsed(), 300);
-    EXPECT_EQ(server.requestHeads.size(), 1);  // the request did arrive
+    EXPECT_EQ(server.requestHeads().size(), 1);  // the request did arrive
     spin(300);
     EXPECT_EQ(outcome.calls, 1);
     EXPECT_FALSE(outcome.ok);
@@ -183,8 +183,7 @@ TEST_F(GeoTest, AServerThatNeverAnswersTimesOut)
 
 TEST_F(GeoTest, AnAnswerInTimeIsNotFollowedByATimeout)
 {
-    server.delayMs = 50;
-    server.body = R"({"lat":1,"lon":2})";
+    server.setFallback(LoopbackServer::Response::late(R"({"lat":1,"lon":2})", 50));
     Geo::setService(server.url(), 1000);
     auto calls = std::make_shared<std::vector<bool>>();
     Geo::detect([calls](bool ok) { calls->push_back(ok); });
@@ -196,7 +195,7 @@ TEST_F(GeoTest, ARefusedConnectionChangesNothing)
 {
     QString refused;
     {
-        LocalHttpServer closed;
+        LoopbackServer closed;
         refused = closed.url();
     }  // the port is free again: nothing listens there
     Geo::setService(refused);
@@ -225,10 +224,9 @@ TEST_F(GeoTest, AnAddressThatCannotBeFormedFailsAtOnce)
 
 TEST_F(GeoTest, TwoLookupsAtOnceEachCompleteAndTheLaterAnswerWins)
 {
-    LocalHttpServer slow;
-    slow.delayMs = 300;
-    slow.body = R"({"lat":40.4,"lon":-3.7,"city":"Madrid","country":"Spain"})";
-    server.body = R"({"lat":48.85,"lon":2.35,"city":"Paris","country":"France"})";
+    LoopbackServer slow;
+    slow.setFallback(LoopbackServer::Response::late(R"({"lat":40.4,"lon":-3.7,"city":"Madrid","country":"Spain"})", 300));
+    server.setFallback(R"({"lat":48.85,"lon":2.35,"city":"Paris","country":"France"})");
 
     std::vector<QString> order;
     Geo::setService(slow.url());
@@ -245,7 +243,7 @@ TEST_F(GeoTest, TwoLookupsAtOnceEachCompleteAndTheLaterAnswerWins)
 
 TEST_F(GeoTest, StartedFromAnotherThreadItCompletesOnTheMainThread)
 {
-    server.body = R"({"lat":40.4,"lon":-3.7,"city":"Madrid","country":"Spain"})";
+    server.setFallback(R"({"lat":40.4,"lon":-3.7,"city":"Madrid","country":"Spain"})");
     auto outcome = std::make_shared<Outcome>();
     QThread* worker = QThread::create([outcome] {
         Geo::detect([outcome](bool ok) {
