@@ -68,26 +68,20 @@ red_pixels_in_tray() {
 
 # Windows of the app that are on screen: the tray icon, plus the panel or a menu when open.
 visible_windows() { xdotool search --onlyvisible --classname ambrano 2>/dev/null | wc -l; }
+# app_window TEST: the first of the app's windows on screen whose size passes the arithmetic
+# TEST on WIDTH and HEIGHT.
+app_window() {
+    local w WINDOW X Y WIDTH HEIGHT SCREEN
+    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        if (( $1 )); then echo "$w"; return 0; fi
+    done
+    return 1
+}
 # The tray icon is the small one of the app's windows.
-tray_icon_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
-        if xdotool getwindowgeometry "$w" | awk '/Geometry/ { split($2, s, "x"); exit !(s[1] <= 64) }'; then
-            echo "$w"; return 0
-        fi
-    done
-    return 1
-}
+tray_icon_window() { app_window 'WIDTH <= 64'; }
 # The open panel: the app's 372-wide window.
-panel_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
-        if xdotool getwindowgeometry "$w" | awk '/Geometry/ { split($2, s, "x"); exit !(s[1] == 372) }'; then
-            echo "$w"; return 0
-        fi
-    done
-    return 1
-}
+panel_window() { app_window 'WIDTH == 372'; }
 panel_open() { panel_window >/dev/null; }
 # panel_pixel X Y: "r g b" (0-255) of the screen at a point of the open panel.
 panel_pixel() {
@@ -109,15 +103,7 @@ windows_exactly() { [ "$(visible_windows)" -eq "$1" ]; }
 icon_red() { [ "$(red_pixels_in_tray)" -gt 20 ]; }
 icon_neutral() { [ "$(red_pixels_in_tray)" -lt 5 ]; }
 # The settings window: the app's window of that size, if one is on screen.
-settings_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
-        if xdotool getwindowgeometry "$w" | grep -q 'Geometry: 440x660'; then
-            echo "$w"; return 0
-        fi
-    done
-    return 1
-}
+settings_window() { app_window 'WIDTH == 440 && HEIGHT == 660'; }
 settings_shown() { settings_window >/dev/null; }
 # window_region WINDOW OUT X Y W H: a piece of a window, taken from the screen
 window_region() {
