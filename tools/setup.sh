@@ -13,8 +13,9 @@ PACKAGES=(
   xserver-xorg-core xserver-xorg-video-dummy xvfb x11-xserver-utils x11-utils x11-apps
   xdotool trayer imagemagick xclip
   dbus dbus-x11
-  fonts-noto-core fonts-noto-color-emoji fonts-dejavu-core
+  fonts-noto-core fonts-noto-color-emoji fonts-dejavu-core fonts-inter
   gammastep procps psmisc ccache
+  tzdata
 )
 
 missing=()

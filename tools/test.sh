@@ -12,7 +12,7 @@ cmake --build build -j "$jobs"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DAMBRANO_SANITIZE=ON -DAMBRANO_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:suppressions=$PWD/tests/support/lsan.supp"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/tests/support/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 (cd build-asan && ctest --output-on-failure -j "$jobs")

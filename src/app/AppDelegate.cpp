@@ -1,8 +1,10 @@
 #include "app/AppDelegate.h"
 
+#include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
+#include "schedule/Scheduler.h"
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
@@ -57,6 +59,7 @@ AppDelegate::~AppDelegate()
 {
     VeskEngine::shared().onChange = nullptr;
     HotKey::shared().onTrigger = nullptr;
+    PWMSafe::shared().onStateChange = nullptr;
     NotificationCenter::shared().removeObservers(this);
     if (sleepWatcher_)
         sleepWatcher_->setOnWake(nullptr);
@@ -115,10 +118,14 @@ void AppDelegate::applicationDidFinishLaunching()
     HotKey::shared().onTrigger = [] { VeskEngine::shared().toggle(); };
     HotKey::shared().registerHotKey();
 
-    // 9. PWM-safe state changes are posted as "VeskPWMState" once the brightness controller exists.
+    // 9. PWM-safe state changes make the panel refresh.
+    PWMSafe::shared().onStateChange = [](PWMState) {
+        NotificationCenter::shared().post(QString::fromLatin1(NotificationName::veskPWMState));
+    };
     // 10. The tips feed refreshes here once the online services exist.
     // 11. The update check starts here once the online services exist.
-    // 12. The scheduler refreshes here once it exists.
+    // 12. The schedule may switch the filter on.
+    Scheduler::shared().refresh();
 
     // 13.
     EventLog::shared().add(QStringLiteral("launched"));
@@ -179,7 +186,7 @@ void AppDelegate::wake()
         if (!self)
             return;
         VeskEngine::shared().reapply();
-        // The scheduler's refresh follows here once it exists.
+        Scheduler::shared().refresh();
     });
 }
 
@@ -221,5 +228,9 @@ void AppDelegate::restoreBeforeExit()
         engine.setEnabled(false);
     else
         engine.apply();  // off already: still hand back anything left written
-    // The PWM-safe controller restores the hardware brightness here once it exists.
+    // Waits for a PWM-safe request still running, then hands back the hardware brightness.
+    if (!pwmRestored_) {
+        pwmRestored_ = true;
+        PWMSafe::shared().disable();
+    }
 }

@@ -52,4 +52,5 @@ private:
     std::unique_ptr<Popover> popover_;
     QPointer<QMenu> menu_;
     bool quitting_ = false;
+    bool pwmRestored_ = false;
 };

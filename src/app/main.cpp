@@ -1,8 +1,11 @@
 // Ambrano: a tray utility that takes blue light off every display.
 
 #include "app/AppDelegate.h"
+#include "brightness/DDC.h"
+#include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "system/ConflictDetector.h"
 #include "system/HotKey.h"
 
 #include <QApplication>
@@ -50,6 +53,10 @@ int main(int argc, char** argv)
     }
     VeskEngine::shared().setDisplayServices(&platform->displays());
     HotKey::shared().setService(&platform->hotKeys());
+    ConflictDetector::setRunningApplications(&platform->runningApplications());
+    DDC::shared().setTransport(&platform->ddcTransport());
+    PWMSafe::shared().setDisplayServices(&platform->displays());
+    PWMSafe::shared().setBacklight(platform->backlight());
 
     int status = 0;
     {
@@ -59,8 +66,13 @@ int main(int argc, char** argv)
         status = QApplication::exec();
     }
 
-    // The services outlive main; the backends do not.
+    // The services outlive main; the backends do not. The controller's setters wait for
+    // anything still running on its worker (quitting has already restored the hardware).
+    PWMSafe::shared().setBacklight({});
+    PWMSafe::shared().setDisplayServices(nullptr);
+    DDC::shared().setTransport(nullptr);
     VeskEngine::shared().setDisplayServices(nullptr);
     HotKey::shared().setService(nullptr);
+    ConflictDetector::setRunningApplications(nullptr);
     return status;
 }

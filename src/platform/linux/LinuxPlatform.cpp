@@ -1,6 +1,9 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/linux/I2CDevTransport.h"
 #include "platform/linux/LogindSleepWatcher.h"
+#include "platform/linux/ProcRunningApplications.h"
+#include "platform/linux/SysfsBacklight.h"
 #include "platform/linux/TerminationSignals.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11DisplayServices.h"
@@ -14,6 +17,9 @@ struct LinuxPlatform::Parts {
     std::unique_ptr<X11HotKeys> hotKeys;
     std::unique_ptr<LogindSleepWatcher> sleepWatcher;
     std::unique_ptr<TerminationSignals> terminationSignals;
+    std::unique_ptr<ProcRunningApplications> runningApplications;
+    std::unique_ptr<SysfsBacklight> backlight;
+    std::unique_ptr<I2CDevTransport> ddcTransport;
 };
 
 std::unique_ptr<LinuxPlatform> LinuxPlatform::create()
@@ -25,6 +31,9 @@ std::unique_ptr<LinuxPlatform> LinuxPlatform::create()
     parts->displays = std::make_unique<X11DisplayServices>(*parts->connection, X11DisplayServices::defaultBackupPath());
     parts->hotKeys = std::make_unique<X11HotKeys>(*parts->connection);
     parts->sleepWatcher = std::make_unique<LogindSleepWatcher>();
+    parts->runningApplications = std::make_unique<ProcRunningApplications>();
+    parts->backlight = std::make_unique<SysfsBacklight>();
+    parts->ddcTransport = std::make_unique<I2CDevTransport>();
     return std::unique_ptr<LinuxPlatform>(new LinuxPlatform(std::move(parts)));
 }
 
@@ -47,6 +56,9 @@ LinuxPlatform::~LinuxPlatform() = default;
 DisplayServices& LinuxPlatform::displays() { return *parts_->displays; }
 HotKeyService& LinuxPlatform::hotKeys() { return *parts_->hotKeys; }
 SleepWatcher& LinuxPlatform::sleepWatcher() { return *parts_->sleepWatcher; }
+RunningApplications& LinuxPlatform::runningApplications() { return *parts_->runningApplications; }
+const Backlight& LinuxPlatform::backlight() { return parts_->backlight->functions(); }
+DDCTransport& LinuxPlatform::ddcTransport() { return *parts_->ddcTransport; }
 
 void LinuxPlatform::onTerminationRequest(std::function<void()> handler)
 {

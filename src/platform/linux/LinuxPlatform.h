@@ -2,8 +2,11 @@
 // The Linux/X11 backends of the platform interfaces, built together for the application.
 // Free of X11 headers so that the application entry can include it.
 
+#include "platform/Backlight.h"
+#include "platform/DDCTransport.h"
 #include "platform/DisplayServices.h"
 #include "platform/HotKeyService.h"
+#include "platform/RunningApplications.h"
 #include "platform/SleepWatcher.h"
 
 #include <functional>
@@ -20,6 +23,11 @@ public:
     DisplayServices& displays();
     HotKeyService& hotKeys();
     SleepWatcher& sleepWatcher();
+    RunningApplications& runningApplications();
+    // The built-in panel's backlight (/sys/class/backlight, logind).
+    const Backlight& backlight();
+    // DDC/CI to external monitors over i2c-dev.
+    DDCTransport& ddcTransport();
     // SIGINT, SIGTERM and SIGHUP arrive here on the main thread.
     void onTerminationRequest(std::function<void()> handler);
 
