@@ -9,10 +9,11 @@
 //   gamma_watch exec-window CLASS [--runs N] -- CMD...
 //       per run: ms from fork to a viewable window of WM_CLASS CLASS (a docked tray icon);
 //       the program is then stopped with SIGTERM and waited for
-//   gamma_watch hotkey [--presses N] [--via xdotool|xtest] [--gap-ms G]
+//   gamma_watch hotkey [--presses N] [--via xdotool|xdotool-nodelay|xtest] [--gap-ms G]
 //       per press of Ctrl+Alt+Super+Z: "<total> <key>": ms from starting xdotool (or sending
 //       the XTest events) to the first ramp that differs, and ms from the server taking the
-//       Z key press (seen through the RECORD extension) to that ramp
+//       Z key press (seen through the RECORD extension) to that ramp. xdotool waits 6 ms after
+//       each key it presses unless given --delay 0 (xdotool-nodelay).
 //   gamma_watch record SECONDS [-- CMD...]
 //       every distinct ramp seen for SECONDS: "<monotonic ms> <red> <green> <blue>" (last
 //       entries as fractions); with CMD, "exec <ms>" and "pid <pid>" first and CMD is
@@ -268,7 +269,7 @@ int usage()
     std::fprintf(stderr,
         "usage: gamma_watch [--poll-us P] reset | exec-ramp [--runs N] -- CMD... |\n"
         "       exec-window CLASS [--runs N] -- CMD... |\n"
-        "       hotkey [--presses N] [--via xdotool|xtest] [--gap-ms G] | record SECONDS [-- CMD...]\n");
+        "       hotkey [--presses N] [--via xdotool|xdotool-nodelay|xtest] [--gap-ms G] | record SECONDS [-- CMD...]\n");
     return 2;
 }
 
@@ -368,6 +369,8 @@ int main(int argc, char** argv)
     if (mode == "hotkey") {
         static char* xdotool[] = {const_cast<char*>("xdotool"), const_cast<char*>("key"),
             const_cast<char*>("ctrl+alt+super+z"), nullptr};
+        static char* xdotoolNoDelay[] = {const_cast<char*>("xdotool"), const_cast<char*>("key"),
+            const_cast<char*>("--delay"), const_cast<char*>("0"), const_cast<char*>("ctrl+alt+super+z"), nullptr};
         const bool recording = startRecording(XKeysymToKeycode(dpy, XK_z));
         if (!recording)
             std::fprintf(stderr, "gamma_watch: no RECORD extension; key times unknown\n");
@@ -381,7 +384,7 @@ int main(int argc, char** argv)
                 pressHotkeyXTest(true);
             } else {
                 t0 = nowMs();
-                pid = spawn(xdotool);
+                pid = spawn(via == "xdotool-nodelay" ? xdotoolNoDelay : xdotool);
             }
             const double t1 = waitForChange(before, t0 + 3000);
             if (via == "xtest")

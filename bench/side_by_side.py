@@ -6,10 +6,12 @@ import argparse
 import json
 import os
 import re
+import shutil
 import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 GAMMASTEP_LOCATION = "48.1:11.6"  # fixed, so gammastep needs no location service
@@ -130,6 +132,42 @@ def kill_pid(pid, timeout=10):
     os.kill(pid, signal.SIGKILL)
 
 
+def runtime_on_tmpfs():
+    """In a desktop session XDG_RUNTIME_DIR is a tmpfs (/run/user/UID); the app keeps its gamma
+    backup there and syncs it before the first ramp, so a disk folder would slow that down."""
+    if output(["stat", "-f", "-c", "%T", "/dev/shm"]).strip() != "tmpfs":
+        return None
+    path = tempfile.mkdtemp(prefix="ambrano-bench-runtime.", dir="/dev/shm")
+    os.environ["XDG_RUNTIME_DIR"] = path
+    return path
+
+
+def user_folders(root, settings):
+    """Fresh XDG folders under root, and a runtime folder of the same name inside the shared
+    one, with the given settings; returns the environment to run in."""
+    env = dict(os.environ)
+    env["XDG_CONFIG_HOME"] = os.path.join(root, "config")
+    env["XDG_DATA_HOME"] = os.path.join(root, "data")
+    env["XDG_CACHE_HOME"] = os.path.join(root, "cache")
+    env["XDG_RUNTIME_DIR"] = os.path.join(os.environ["XDG_RUNTIME_DIR"], os.path.basename(root))
+    for var in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"):
+        os.makedirs(env[var], mode=0o700, exist_ok=True)
+    os.makedirs(os.path.join(env["XDG_CONFIG_HOME"], "Halvex"), exist_ok=True)
+    with open(os.path.join(env["XDG_CONFIG_HOME"], "Halvex", "settings.json"), "w") as f:
+        json.dump(settings, f)
+    return env
+
+
+def night_now_settings():
+    """Automatic mode on fixed hours placed so that the current hour is night: the app
+    switches the filter on at launch and animates the warmth from 62 to 100 over 0.35 s."""
+    if time.localtime().tm_min == 59:
+        time.sleep(61 - time.localtime().tm_sec)  # not across an hour boundary
+    h = time.localtime().tm_hour
+    return {"vesk.firstLaunchDone": True, "vesk.autoSchedule": True, "vesk.useSolar": False,
+            "vesk.dayStart": (h + 1) % 24, "vesk.eveningStart": (h + 2) % 24, "vesk.nightStart": h}
+
+
 def icon_embedded():
     return subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "ambrano"],
                           capture_output=True).returncode == 0
@@ -207,12 +245,56 @@ def main():
     amb = result["ambrano"]
     gs = result["gammastep"]
     children = []
+    runtime = runtime_on_tmpfs()
+    result["machine"]["runtime_dir_on_tmpfs"] = runtime is not None
 
     try:
         log(f"start-up: {launches} launches of each")
         amb["startup_ms"] = numbers(output([watch, "exec-window", "ambrano", "--runs", str(launches), "--", app_bin]))
         gs["startup_ms"] = numbers(output([watch, "exec-ramp", "--runs", str(launches), "--",
                                            "gammastep", "-m", "randr", "-O", "3000"]))
+
+        log(f"transition: {transitions} launches in automatic mode (night now), "
+            f"{transitions} in-process animations")
+        runs = []
+        for i in range(transitions):
+            env = user_folders(os.path.join(args.home, f"sched{i}"), night_now_settings())
+            rec = parse_record(output([watch, "record", "1.2", "--", "sh", "-c", 'exec "$0" >>"$1" 2>&1', app_bin,
+                                       os.path.join(args.home, "sched.log")], env=env))
+            kill_pid(rec["pid"])
+            # The first ramp is the filter switching on at warmth 62; the animation follows.
+            received = [r[0] for r in rec["ramps"][1:]]
+            runs.append({"received": len(received), "span_ms": received[-1] - received[0] if received else None,
+                         "spacing_ms": spacing(received)})
+            subprocess.run([watch, "reset"], check=True)
+        amb["transition"] = {
+            "source": "the running app: automatic mode at launch, warmth 62 to 100 over 0.35 s",
+            "received_per_run": [r["received"] for r in runs],
+            "span_ms": summary([r["span_ms"] for r in runs]),
+            "spacing_ms": summary([x for r in runs for x in r["spacing_ms"]]),
+        }
+        runs = []
+        for _ in range(transitions):
+            rec = parse_record(output([watch, "record", "1.5", "--", f"{build}/bench/transition_bench",
+                                       "62", "100", "0.35"]))
+            marks = {}
+            steps = []
+            for parts in rec["child"]:
+                if parts[0] in ("start", "end"):
+                    marks[parts[0]] = float(parts[1])
+                elif parts[0] == "step":
+                    steps.append(float(parts[1]))
+            received = [r[0] for r in rec["ramps"] if marks["start"] < r[0] < marks["end"]]
+            runs.append({"received": len(received), "steps_written": len(steps),
+                         "span_ms": received[-1] - received[0] if received else None,
+                         "spacing_ms": spacing(received)})
+        amb["transition_in_process"] = {
+            "source": "bench/transition_bench: VeskEngine::animateWarmth(100, 0.35) from 62 on X11DisplayServices",
+            "received_per_run": [r["received"] for r in runs],
+            "written_per_run": [r["steps_written"] for r in runs],
+            "span_ms": summary([r["span_ms"] for r in runs]),
+            "spacing_ms": summary([x for r in runs for x in r["spacing_ms"]]),
+        }
 
         log(f"memory after {settle} s idle; gammastep's fade-in")
         app_log = open(os.path.join(args.home, "app.log"), "w")
@@ -226,62 +308,49 @@ def main():
              f"-t {GAMMASTEP_TEMPS} >{gs_log} 2>&1"],
             stdout=subprocess.PIPE, text=True)
         gs_started = time.monotonic()
-        time.sleep(max(0.0, embedded + settle - time.monotonic()))
-        amb["memory"] = memory(app.pid)
         fade = parse_record(recorder.communicate()[0])
         gs_pid = fade["pid"]
-        time.sleep(max(0.0, gs_started + settle - time.monotonic()))
-        gs["memory"] = memory(gs_pid)
         ramps = [r[0] for r in fade["ramps"]]
         gs["fade"] = {"ramps": len(ramps), "span_ms": ramps[-1] - ramps[0] if ramps else None,
                       "spacing_ms": summary(spacing(ramps)), "first_ramp_after_exec_ms":
                       ramps[0] - fade["exec"] if ramps else None}
+        # A second instance, in its own folders, with the automatic mode on: it switches the
+        # filter on at launch, and its one tick a minute falls inside the idle window.
+        sched_env = user_folders(os.path.join(args.home, "sched-idle"), night_now_settings())
+        sched = subprocess.Popen([app_bin], stdout=app_log, stderr=subprocess.STDOUT, env=sched_env)
+        children.append(sched)
+        sched_started = time.monotonic()
+        time.sleep(max(0.0, embedded + settle - time.monotonic()))
+        amb["memory"] = memory(app.pid)
+        time.sleep(max(0.0, gs_started + settle - time.monotonic()))
+        gs["memory"] = memory(gs_pid)
+        time.sleep(max(0.0, sched_started + settle - time.monotonic()))
+        amb["memory_automatic_mode"] = memory(sched.pid)
 
-        log(f"idle cost over {idle_seconds} s, both at once")
-        before = (threads(app.pid), threads(gs_pid))
+        log(f"idle cost over {idle_seconds} s, all three at once")
+        before = (threads(app.pid), threads(sched.pid), threads(gs_pid))
         time.sleep(idle_seconds)
-        after = (threads(app.pid), threads(gs_pid))
+        after = (threads(app.pid), threads(sched.pid), threads(gs_pid))
         amb["idle"] = idle_cost(before[0], after[0], idle_seconds)
-        gs["idle"] = idle_cost(before[1], after[1], idle_seconds)
+        amb["idle_automatic_mode"] = idle_cost(before[1], after[1], idle_seconds)
+        gs["idle"] = idle_cost(before[2], after[2], idle_seconds)
         kill_pid(gs_pid)
+        stop(sched)
         subprocess.run([watch, "reset"], check=True)
 
-        log(f"hotkey: {presses} presses through xdotool, {presses} through XTest")
-        for via in ("xdotool", "xtest"):
+        log(f"hotkey: {presses} presses each through xdotool, xdotool --delay 0 and XTest")
+        for via in ("xdotool", "xdotool-nodelay", "xtest"):
             lines = output([watch, "hotkey", "--presses", str(presses), "--via", via]).splitlines()
             total = [None if l == "timeout" else float(l.split()[0]) for l in lines]
             key = [None if l == "timeout" or l.split()[1] == "-" else float(l.split()[1]) for l in lines]
-            amb[f"hotkey_{via}"] = {"total_ms": summary(total), "key_at_server_to_ramps_ms": summary(key),
-                                    "timeouts": total.count(None), "raw_total_ms": total, "raw_key_ms": key}
+            amb[f"hotkey_{via.replace('-', '_')}"] = {
+                "total_ms": summary(total), "key_at_server_to_ramps_ms": summary(key),
+                "switching_on_key_ms": summary(key[0::2]), "switching_off_key_ms": summary(key[1::2]),
+                "timeouts": total.count(None), "raw_total_ms": total, "raw_key_ms": key}
         if not icon_embedded() or app.poll() is not None:
             raise SystemExit("side_by_side: the app went away during the hotkey presses")
         stop(app)
         subprocess.run([watch, "reset"], check=True)
-
-        log(f"transition: {transitions} animations of 0.35 s, in process (engine on this X server)")
-        runs = []
-        for _ in range(transitions):
-            rec = parse_record(output([watch, "record", "1.5", "--", f"{build}/bench/transition_bench",
-                                       "20", "80", "0.35"]))
-            marks = {}
-            steps = []
-            for parts in rec["child"]:
-                if parts[0] in ("start", "end"):
-                    marks[parts[0]] = float(parts[1])
-                elif parts[0] == "step":
-                    steps.append(float(parts[1]))
-            received = [r[0] for r in rec["ramps"] if marks["start"] < r[0] < marks["end"]]
-            runs.append({"received": len(received), "steps_written": len(steps),
-                         "span_ms": received[-1] - received[0] if received else None,
-                         "spacing_ms": spacing(received)})
-            time.sleep(0.3)
-        amb["transition"] = {
-            "source": "in-process: VeskEngine::animateWarmth(80, 0.35) from 20 on X11DisplayServices",
-            "received_per_run": [r["received"] for r in runs],
-            "written_per_run": [r["steps_written"] for r in runs],
-            "span_ms": summary([r["span_ms"] for r in runs]),
-            "spacing_ms": summary([s for r in runs for s in r["spacing_ms"]]),
-        }
 
         log("apply cost (Google Benchmark)")
         bench = json.loads(output([f"{build}/bench/apply_bench", "--benchmark_format=json"]))
@@ -297,6 +366,8 @@ def main():
     finally:
         for child in children:
             stop(child)
+        if runtime:
+            shutil.rmtree(runtime, ignore_errors=True)
 
     with open("/proc/loadavg") as f:
         result["machine"]["load_at_end"] = [float(x) for x in f.read().split()[:3]]
@@ -327,35 +398,50 @@ def med_worst(s, digits=1):
 
 def table(r):
     a, g, m = r["ambrano"], r["gammastep"], r["machine"]
-    ai, gi = a["idle"], g["idle"]
-    main_thread = next((t for t in ai["threads"] if t["tid"] == min(x["tid"] for x in ai["threads"])), None)
+    ai, gi, si = a["idle"], g["idle"], a["idle_automatic_mode"]
+
+    def main_thread(idle):
+        return min(idle["threads"], key=lambda t: t["tid"]) if idle["threads"] else None
+
+    def switches(idle):
+        return f"{idle['voluntary_switches']} + {idle['involuntary_switches']}"
+
+    def mem(x):
+        return (f"{x['rss_kib'] / 1024:.1f} MiB ({x['anon_kib'] / 1024:.1f} / {x['file_kib'] / 1024:.1f})")
+
+    def ramps(t):
+        counts = sorted(set(t["received_per_run"]))
+        return "/".join(str(c) for c in counts) + " in " + ms(t["span_ms"]["median"] if t["span_ms"] else None, 0)
+
+    am, sm = main_thread(ai), main_thread(si)
+    hx = a["hotkey_xdotool"]
     rows = [
         ("start-up: exec → tray icon embedded / first ramp written (median, range)",
          med_range(summary(a["startup_ms"])), med_range(summary(g["startup_ms"])), "< 300 ms"),
-        (f"resident memory after idle (anon / file)",
-         f"{a['memory']['rss_kib'] / 1024:.1f} MiB ({a['memory']['anon_kib'] / 1024:.1f} / {a['memory']['file_kib'] / 1024:.1f})",
-         f"{g['memory']['rss_kib'] / 1024:.1f} MiB ({g['memory']['anon_kib'] / 1024:.1f} / {g['memory']['file_kib'] / 1024:.1f})",
-         "small as Qt allows"),
+        ("resident memory after 10 s idle (anon / file)", mem(a["memory"]), mem(g["memory"]), "small as Qt allows"),
+        ("  automatic mode on, filter on", mem(a["memory_automatic_mode"]), "", ""),
         ("executable size (stripped)",
          f"{a['executable']['bytes'] / 1024:.0f} KiB ({a['executable']['stripped_bytes'] / 1024:.0f} KiB)",
          f"{g['executable']['bytes'] / 1024:.0f} KiB", ""),
         (f"idle CPU time over {ai['seconds']} s", ms(ai["cpu_ms"], 2), ms(gi["cpu_ms"], 2), "below gammastep"),
-        (f"idle context switches over {ai['seconds']} s (voluntary + involuntary)",
-         f"{ai['voluntary_switches']} + {ai['involuntary_switches']}",
-         f"{gi['voluntary_switches']} + {gi['involuntary_switches']}", "≤ 1 wakeup a minute"),
-        ("  of which the main thread",
-         f"{main_thread['voluntary_switches']} + {main_thread['involuntary_switches']}" if main_thread else "–", "", ""),
-        ("hotkey: xdotool key → ramps held (median / worst)", med_worst(a["hotkey_xdotool"]["total_ms"], 2), "",
-         "< 5 ms median"),
-        ("  key press at the server → ramps held", med_worst(a["hotkey_xdotool"]["key_at_server_to_ramps_ms"], 2),
-         "", ""),
+        ("  automatic mode on", ms(si["cpu_ms"], 2), "", ""),
+        (f"idle context switches over {ai['seconds']} s (voluntary + involuntary)", switches(ai), switches(gi),
+         "one tick a minute"),
+        ("  main thread", switches(am) if am else "–", "", ""),
+        ("  automatic mode on (main thread)", f"{switches(si)} ({switches(sm) if sm else '–'})", "", ""),
+        ("hotkey: xdotool key → ramps held (median / worst)", med_worst(hx["total_ms"], 2), "", "< 5 ms median"),
+        ("  key press at the server → ramps held", med_worst(hx["key_at_server_to_ramps_ms"], 2), "", ""),
+        ("  the same, switching on / off (median)",
+         f"{hx['switching_on_key_ms']['median']:.2f} / {hx['switching_off_key_ms']['median']:.2f} ms"
+         if hx["switching_on_key_ms"] and hx["switching_off_key_ms"] else "–", "", ""),
+        ("  xdotool key --delay 0 → ramps held", med_worst(a["hotkey_xdotool_nodelay"]["total_ms"], 2), "", ""),
         ("  XTest key events sent → ramps held", med_worst(a["hotkey_xtest"]["total_ms"], 2), "", ""),
-        ("transition: ramps received (0.35 s animation / gammastep fade)",
-         "/".join(str(x) for x in sorted(set(a["transition"]["received_per_run"]))) + " in "
-         + ms(a["transition"]["span_ms"]["median"], 0),
-         f"{g['fade']['ramps']} in {ms(g['fade']['span_ms'], 0)}", "≈ 21"),
+        ("transition: ramps received (0.35 s scheduled animation / gammastep fade)",
+         ramps(a["transition"]), f"{g['fade']['ramps']} in {ms(g['fade']['span_ms'], 0)}", "≈ 21"),
         ("  spacing between ramps (median, range)", med_range(a["transition"]["spacing_ms"]),
          med_range(g["fade"]["spacing_ms"]), "16.7 ms"),
+        ("  engine alone, in process: ramps / spacing", ramps(a["transition_in_process"]) + ", "
+         + med_range(a["transition_in_process"]["spacing_ms"]), "", ""),
     ]
     for name, label in (("BM_ApplyToXServer", "apply (tables + write + round trip)"),
                         ("BM_BuildTables", "  building the tables"),
@@ -365,17 +451,21 @@ def table(r):
             rows.append((label, f"{b['real_time']:.2f} {b['unit']}", "", ""))
     head = ("", "Ambrano", "gammastep", "target")
     widths = [max(len(str(row[i])) for row in rows + [head]) for i in range(4)]
-    line = lambda row: "| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |"
+
+    def line(row):
+        return "| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |"
+
     out = [f"Machine: {m['cpu']}, {m['cores']} cores, Linux {m['kernel']}; load {m['load_at_start']} → "
            f"{m.get('load_at_end')}" + ("  [--quick: not the real figures]" if r["quick"] else ""), "",
            line(head), "|" + "|".join("-" * (w + 2) for w in widths) + "|"]
     out += [line(row) for row in rows]
     top = ", ".join(f"{x['mapping']} {x['rss_kib'] / 1024:.1f}" for x in a["memory"]["largest"][:6])
     out.append(f"\nAmbrano's resident memory, largest parts (MiB): {top}")
-    busy = [t for t in ai["threads"] if t["voluntary_switches"] or t["involuntary_switches"]]
-    out.append("Ambrano's threads that woke while idle: "
-               + (", ".join(f"{t['thread']} {t['voluntary_switches']}+{t['involuntary_switches']}" for t in busy)
-                  or "none"))
+    for label, idle in (("default settings", ai), ("automatic mode", si), ("gammastep", gi)):
+        busy = [t for t in idle["threads"] if t["voluntary_switches"] or t["involuntary_switches"]]
+        out.append(f"Threads that woke while idle, {label}: "
+                   + (", ".join(f"{t['thread']} {t['voluntary_switches']}+{t['involuntary_switches']}" for t in busy)
+                      or "none"))
     return "\n".join(out)
 
 
