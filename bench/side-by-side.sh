@@ -22,8 +22,11 @@ if [ -z "${SIDE_BY_SIDE_INNER:-}" ]; then
     exec tests/support/with-xorg.sh "$0" "$@"
 fi
 
-# On the private server: fresh user folders and a tray, as the end-to-end tests have them.
+# On the private server: fresh user folders and a tray, as the end-to-end tests have them,
+# and a session bus of its own, as a desktop session has (without one, Qt's tray icon asks
+# libdbus, which starts a bus through dbus-launch that outlives the run).
 export AMBRANO_BIN="$AMBRANO_BUILD/src/ambrano"
 source tests/support/e2e-lib.sh
 start_tray
-python3 bench/side_by_side.py --build "$AMBRANO_BUILD" --home "$E2E_HOME" "$@"
+dbus-run-session -- python3 bench/side_by_side.py --build "$AMBRANO_BUILD" --home "$E2E_HOME" "$@" \
+    2> >(grep -v "Failed to set fd limit" >&2)
