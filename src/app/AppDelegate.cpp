@@ -2,12 +2,15 @@
 
 #include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
+#include "online/Tips.h"
+#include "online/Updater.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
 #include "schedule/Scheduler.h"
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
+#include "ui/SettingsWindowController.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -90,7 +93,13 @@ void AppDelegate::applicationDidFinishLaunching()
         std::fprintf(stderr, "ambrano: no system tray is running; the icon appears when one starts\n");
     statusItem_->show();
 
-    // 3. The panel. Its controls fill it once the popover view controller is built.
+    // 3. The panel's controller; its views are built when the panel first opens (start-up
+    // stays quick and the hotkey is live sooner). The popup's height follows the panel's.
+    controller_ = std::make_unique<PopoverViewController>();
+    controller_->onPreferredContentSizeChange = [popover = QPointer<Popover>(popover_.get())](QSize size) {
+        if (popover)
+            popover->setContentSize(size);
+    };
 
     // 4. The icon follows the filter.
     QPointer<AppDelegate> self(this);
@@ -122,8 +131,10 @@ void AppDelegate::applicationDidFinishLaunching()
     PWMSafe::shared().onStateChange = [](PWMState) {
         NotificationCenter::shared().post(QString::fromLatin1(NotificationName::veskPWMState));
     };
-    // 10. The tips feed refreshes here once the online services exist.
-    // 11. The update check starts here once the online services exist.
+    // 10.
+    Tips::shared().refreshRemote();
+    // 11.
+    Updater::shared().checkInBackground();
     // 12. The schedule may switch the filter on.
     Scheduler::shared().refresh();
 
@@ -176,6 +187,8 @@ void AppDelegate::showPopover()
 {
     if (!statusItem_)
         return;
+    if (controller_ && !popover_->contentWidget())
+        popover_->setContentWidget(controller_->view());
     popover_->showRelativeTo(statusItem_->geometry());
 }
 
@@ -192,7 +205,7 @@ void AppDelegate::wake()
 
 void AppDelegate::openSettings()
 {
-    // The settings window opens here once it exists.
+    SettingsWindowController::shared().show();
 }
 
 void AppDelegate::openSettingsRequested()

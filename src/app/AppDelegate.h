@@ -3,6 +3,7 @@
 
 #include "platform/SleepWatcher.h"
 #include "ui/Popover.h"
+#include "ui/PopoverViewController.h"
 
 #include <QIcon>
 #include <QObject>
@@ -39,6 +40,7 @@ public:
 
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
     Popover* popover() const { return popover_.get(); }
+    PopoverViewController* popoverController() const { return controller_.get(); }
     // The context menu while it is open (it is built for each right click).
     QMenu* contextMenu() const { return menu_; }
 
@@ -50,6 +52,8 @@ private:
     SleepWatcher* sleepWatcher_ = nullptr;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<Popover> popover_;
+    // Goes before the popover: it takes its views with it.
+    std::unique_ptr<PopoverViewController> controller_;
     QPointer<QMenu> menu_;
     bool quitting_ = false;
     bool pwmRestored_ = false;

@@ -4,6 +4,9 @@
 #include "brightness/DDC.h"
 #include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
+#include "online/Updater.h"
+#include "platform/linux/DetachedProcessLauncher.h"
+#include "platform/linux/LibArchiveExtractor.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "system/ConflictDetector.h"
 #include "system/HotKey.h"
@@ -57,6 +60,9 @@ int main(int argc, char** argv)
     DDC::shared().setTransport(&platform->ddcTransport());
     PWMSafe::shared().setDisplayServices(&platform->displays());
     PWMSafe::shared().setBacklight(platform->backlight());
+    LibArchiveExtractor archiveExtractor;
+    DetachedProcessLauncher processLauncher;
+    Updater::shared().setInstallServices(&archiveExtractor, &processLauncher);
 
     int status = 0;
     {
@@ -67,7 +73,10 @@ int main(int argc, char** argv)
     }
 
     // The services outlive main; the backends do not. The controller's setters wait for
-    // anything still running on its worker (quitting has already restored the hardware).
+    // anything still running on its worker (quitting has already restored the hardware);
+    // an installation under way finishes first.
+    Updater::shared().waitForBackgroundWork();
+    Updater::shared().setInstallServices(nullptr, nullptr);
     PWMSafe::shared().setBacklight({});
     PWMSafe::shared().setDisplayServices(nullptr);
     DDC::shared().setTransport(nullptr);

@@ -78,6 +78,31 @@ tray_icon_window() {
     done
     return 1
 }
+# The open panel: the app's 372-wide window.
+panel_window() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
+        if xdotool getwindowgeometry "$w" | awk '/Geometry/ { split($2, s, "x"); exit !(s[1] == 372) }'; then
+            echo "$w"; return 0
+        fi
+    done
+    return 1
+}
+panel_open() { panel_window >/dev/null; }
+# panel_pixel X Y: "r g b" (0-255) of the screen at a point of the open panel.
+panel_pixel() {
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    eval "$(xdotool getwindowgeometry --shell "$(panel_window)")"
+    import -window root "$E2E_HOME/shot.png" 2>/dev/null
+    convert "$E2E_HOME/shot.png" -format "%[fx:round(255*p{$((X + $1)),$((Y + $2))}.r)] %[fx:round(255*p{$((X + $1)),$((Y + $2))}.g)] %[fx:round(255*p{$((X + $1)),$((Y + $2))}.b)]" info:
+}
+# panel_pixel_near X Y R G B: within 3 of each channel.
+panel_pixel_near() {
+    local r g b
+    read -r r g b <<<"$(panel_pixel "$1" "$2")"
+    awk -v r="$r" -v g="$g" -v b="$b" -v R="$3" -v G="$4" -v B="$5" \
+        'function d(a, b) { return a > b ? a - b : b - a } BEGIN { exit !(d(r, R) <= 3 && d(g, G) <= 3 && d(b, B) <= 3) }'
+}
 click_icon() { xdotool mousemove --window "$(tray_icon_window)" 8 8 click "${1:-1}"; }
 windows_at_least() { [ "$(visible_windows)" -ge "$1" ]; }
 windows_exactly() { [ "$(visible_windows)" -eq "$1" ]; }

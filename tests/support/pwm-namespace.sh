@@ -32,7 +32,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 # Like the kernel, the hardware reports what was last written.
 ( while sleep 0.02; do cat /sys/class/backlight/intel_backlight/brightness > /sys/class/backlight/intel_backlight/actual_brightness 2>/dev/null || true; done ) &
 follower=$!
-trap 'kill $follower 2>/dev/null; rm -rf "$tmp"' EXIT
+trap 'kill $follower 2>/dev/null || true; rm -rf "$tmp"' EXIT
 
 coproc PROBE { "$probe"; }
 ask() { echo "$1" >&"${PROBE[1]}"; read -r -t 20 reply <&"${PROBE[0]}" || fail "no answer to $1"; echo "$1 -> $reply"; }
@@ -56,6 +56,7 @@ ask disable
 
 # The device vanishes while pinned: disable still ends off and writes nothing anywhere.
 ask enable
+kill "$follower"; wait "$follower" 2>/dev/null || true  # it would recreate files while they go
 rm -rf "$dev"  # seen at once through the bind mount
 [ ! -e /sys/class/backlight/intel_backlight ] || fail "the bind mount does not show the fake tree"
 ask disable

@@ -1,0 +1,118 @@
+#pragma once
+// Once per launch: fetch the update manifest, and when it announces a newer version, download
+// the archive, check its Ed25519 signature and install it in place of the running bundle.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <functional>
+#include <optional>
+
+class ArchiveExtractor;
+class EventLog;
+class ProcessLauncher;
+class QNetworkAccessManager;
+
+struct Manifest {
+    QString version;
+    QString url;
+    QString signature;
+    std::optional<QString> notes;
+
+    // Absent when a required member is missing or any known member has the wrong type.
+    static std::optional<Manifest> decode(const QByteArray& body);
+};
+
+class Updater : public QObject {
+    Q_OBJECT
+
+public:
+    // How one check ended; for tests and diagnostics only.
+    enum class Outcome {
+        notConfigured,   // placeholder key or invalid manifest address: no request
+        noManifest,      // unreachable, empty or invalid manifest: no log line
+        notNewer,
+        badArchiveURL,
+        downloadFailed,  // archive unreachable, empty, or over the size cap
+        badSignature,
+        installFailed,   // verified, but the installation stopped before starting the swap
+        installing,      // swap script started (or tried) and quit requested
+    };
+
+    static constexpr bool autoInstall = true;
+    static constexpr int manifestTimeoutMs = 10000;
+    // An update archive is a few megabytes; a hostile or broken server must not fill memory.
+    static constexpr qint64 defaultMaxDownloadBytes = 256LL * 1024 * 1024;
+    static constexpr const char* lastManifestVersionKey = "vesk.lastManifestVersion";
+    static constexpr const char* placeholderKey = "UPDATE_PUBLIC_KEY";
+
+    static Updater& shared();
+    // server + "/update.json" from the build configuration.
+    static QString defaultManifestURL();
+    static QString defaultPublicKey();
+
+    explicit Updater(QString manifestURL = defaultManifestURL(), QString publicKeyB64 = defaultPublicKey(),
+        QObject* parent = nullptr);
+    // Waits for a verification or installation still running in the background.
+    ~Updater() override;
+
+    // Starts the whole check; returns at once. Main thread.
+    void checkInBackground();
+
+    // -1 when a is older than b, 0 when equal, 1 when newer.
+    static int compare(const QString& a, const QString& b);
+    // The running version (the project version), or "0" when unknown.
+    QString currentVersion() const;
+
+    // Verifies and, when valid, installs; runs on a background thread of this updater.
+    Outcome verifyAndInstall(const QByteArray& zip, const Manifest& manifest);
+    // Unpacks the archive, writes and starts the swap script, asks the app to quit.
+    // False when it stopped before starting the script.
+    bool install(const QByteArray& zip, const QString& version);
+
+    // The bundle folder (ending in ".app") holding an executable at <bundle>/bin/<name>.
+    static std::optional<QString> bundleForExecutable(const QString& executablePath);
+    // The five-line swap script; its paths arrive as arguments: PID, NEW, CUR.
+    static QString swapScript();
+
+    // Installation services, set by the application entry (not owned).
+    void setInstallServices(ArchiveExtractor* extractor, ProcessLauncher* launcher);
+    // Seams for tests.
+    void setCurrentVersion(const QString& version) { currentVersion_ = version; }
+    void setTemporaryFolder(const QString& folder) { temporaryFolder_ = folder; }
+    void setRunningExecutable(const QString& path) { runningExecutable_ = path; }
+    void setRunningPid(qint64 pid) { runningPid_ = pid; }
+    void setMaxDownloadBytes(qint64 bytes) { maxDownloadBytes_ = bytes; }
+    void setEventLog(EventLog* log) { log_ = log; }
+    QString manifestURL() const { return manifestURL_; }
+    QString publicKeyB64() const { return publicKeyB64_; }
+
+    // Blocks until background verification and installation are done.
+    void waitForBackgroundWork();
+
+    // Asks the application to quit through its normal path. Called from a background thread;
+    // by default it posts QCoreApplication::quit to the main thread.
+    std::function<void()> onQuitRequest;
+    // Called on the main thread when a check has ended, with how it ended.
+    std::function<void(Outcome)> onFinished;
+
+private:
+    void download(const Manifest& manifest);
+    void finish(Outcome outcome);
+    void log(const QString& message) const;
+
+    QString manifestURL_;
+    QString publicKeyB64_;
+    QString currentVersion_;
+    QString temporaryFolder_;
+    QString runningExecutable_;
+    qint64 runningPid_ = 0;
+    qint64 maxDownloadBytes_ = defaultMaxDownloadBytes;
+    EventLog* log_ = nullptr;
+    ArchiveExtractor* extractor_ = nullptr;
+    ProcessLauncher* launcher_ = nullptr;
+    QNetworkAccessManager* network_ = nullptr;
+    QThreadPool background_;
+};

@@ -1,0 +1,8 @@
+#include "platform/linux/DetachedProcessLauncher.h"
+
+#include <QProcess>
+
+bool DetachedProcessLauncher::startDetached(const QString& program, const QStringList& arguments)
+{
+    return QProcess::startDetached(program, arguments);
+}

@@ -1,0 +1,854 @@
+#include "ui/SettingsWindowController.h"
+
+#include "app/AppDelegate.h"
+#include "engine/VeskEngine.h"
+#include "online/Tips.h"
+#include "platform/NotificationCenter.h"
+#include "schedule/AppSettings.h"
+#include "schedule/Geo.h"
+#include "schedule/Scheduler.h"
+#include "schedule/SolarCalc.h"
+#include "system/EventLog.h"
+#include "system/HotKey.h"
+#include "system/Localization.h"
+#include "ui/FlippedView.h"
+#include "ui/Theme.h"
+
+#include "FakeDisplayServices.h"
+#include "FakeHotKeyService.h"
+#include "Pixels.h"
+#include "support/LoopbackServer.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSysInfo>
+#include <QTest>
+
+#include <set>
+
+namespace {
+
+const QString kGeoPath = QString::fromLatin1(Geo::path);
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    SettingsWindowTest()
+    {
+        Localization::shared().set(Lang::en);
+        HotKey::shared().setService(&hotKeys);
+        HotKey::shared().registerHotKey();
+        VeskEngine::shared().setDisplayServices(&displays);
+        savedGeoUrl = Geo::serviceUrl();
+        Geo::setService(geoServer.url(QString()), 5000);
+    }
+    ~SettingsWindowTest() override
+    {
+        AppSettings::setAutoSchedule(false);
+        Scheduler::shared().refresh();
+        VeskEngine::shared().setEnabled(false);
+        VeskEngine::shared().setWarmth(62);
+        VeskEngine::shared().setBrightness(100);
+        // Controls of earlier builds wait for the event loop to delete them.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        VeskEngine::shared().setDisplayServices(nullptr);
+        HotKey::shared().setService(nullptr);
+        Geo::setService(savedGeoUrl);
+        Localization::shared().set(Lang::en);
+    }
+
+    template <typename T>
+    T* child(const char* name)
+    {
+        auto* found = controller.contentView()->findChild<T*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QString text(const char* name) { return child<QLabel>(name)->text(); }
+
+    // A click on the box itself (the frame is wider than box and title).
+    static void clickBox(QCheckBox* check) { QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(7, check->height() / 2)); }
+
+    void keyPress(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(target, key, modifiers);
+    }
+
+    FreshSettings settings;
+    FakeHotKeyService hotKeys;
+    FakeDisplayServices displays;
+    LoopbackServer geoServer;
+    QString savedGeoUrl;
+    SettingsWindowController controller;
+};
+
+struct Frame {
+    const char* name;
+    QRect rect;
+};
+
+}  // namespace
+
+// Layout.
+
+TEST_F(SettingsWindowTest, NothingIsBuiltBeforeTheFirstShow)
+{
+    EXPECT_EQ(controller.window(), nullptr);
+    controller.rebuild();
+    EXPECT_EQ(controller.window(), nullptr);
+    EXPECT_EQ(controller.buildCount(), 0);
+}
+
+TEST_F(SettingsWindowTest, WindowIsAFixedDarkWindowTitledAmbrano)
+{
+    controller.show();
+    QWidget* window = controller.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Ambrano"));
+    EXPECT_EQ(window->size(), QSize(440, 660));
+    EXPECT_EQ(window->minimumSize(), QSize(440, 660));
+    EXPECT_EQ(window->maximumSize(), QSize(440, 660));
+    EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_EQ(controller.contentView()->geometry(), QRect(0, 0, 440, 660));
+
+    // The free margin and the gap between rows are the dark window colour.
+    const QImage image = snapshot(*window);
+    EXPECT_TRUE(colorNear(at(image, 5, 5), Theme::veskBlack()));
+    EXPECT_TRUE(colorNear(at(image, 430, 650), Theme::veskBlack()));
+    EXPECT_TRUE(colorNear(at(image, 200, 115), Theme::veskBlack()));
+}
+
+TEST_F(SettingsWindowTest, EveryRowSitsInItsFrame)
+{
+    controller.show();
+    const Frame frames[] = {
+        {"title", {24, 18, 392, 24}},
+        {"languageHeader", {24, 58, 392, 14}},
+        {"flag_es", {24, 76, 36, 30}},
+        {"flag_en", {66, 76, 36, 30}},
+        {"flag_ca", {108, 76, 36, 30}},
+        {"generalHeader", {24, 124, 392, 14}},
+        {"dimCheck", {24, 146, 392, 22}},
+        {"hkLabel", {24, 176, 302, 18}},
+        {"recordButton", {332, 172, 84, 24}},
+        {"autoHeader", {24, 212, 392, 14}},
+        {"autoCheck", {24, 232, 392, 22}},
+        {"useSolarCheck", {24, 256, 392, 22}},
+        {"detectButton", {24, 282, 150, 24}},
+        {"locLabel", {186, 284, 230, 18}},
+        {"hoursHeader", {24, 320, 392, 16}},
+        {"hourLabel0", {24, 344, 131, 14}},
+        {"hourPopup0", {24, 360, 78, 24}},
+        {"hourLabel1", {155, 344, 131, 14}},
+        {"hourPopup1", {155, 360, 78, 24}},
+        {"hourLabel2", {285, 344, 131, 14}},
+        {"hourPopup2", {285, 360, 78, 24}},
+        {"author", {24, 404, 392, 14}},
+        {"credits", {24, 424, 392, 40}},
+        {"aboutLink", {24, 470, 150, 28}},
+        {"feedbackButton", {24, 524, 392, 38}},
+        {"aboutBody", {24, 576, 392, 60}},
+    };
+    const QList<QWidget*> all = controller.contentView()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(all.size(), static_cast<qsizetype>(std::size(frames)));
+    for (const Frame& frame : frames) {
+        auto* widget = child<QWidget>(frame.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(), frame.rect) << frame.name;
+        EXPECT_TRUE(widget->isVisible()) << frame.name;
+    }
+}
+
+TEST_F(SettingsWindowTest, TextsFontsAndColoursInEnglish)
+{
+    controller.show();
+    EXPECT_EQ(text("title"), QStringLiteral("Ambrano — Settings…"));
+    EXPECT_EQ(text("languageHeader"), QStringLiteral("LANGUAGE"));
+    EXPECT_EQ(text("generalHeader"), QStringLiteral("GENERAL"));
+    EXPECT_EQ(text("hkLabel"), QStringLiteral("Global hotkey (VESK):  ⌃⌥⌘Z"));
+    EXPECT_EQ(text("autoHeader"), QStringLiteral("AUTOMATIC"));
+    EXPECT_EQ(text("locLabel"), QStringLiteral("Location not set"));
+    EXPECT_EQ(text("hoursHeader"), QStringLiteral("Or fixed hours (starts at…)"));
+    EXPECT_EQ(text("hourLabel0"), QStringLiteral("DAY"));
+    EXPECT_EQ(text("hourLabel1"), QStringLiteral("EVENING"));
+    EXPECT_EQ(text("hourLabel2"), QStringLiteral("NIGHT"));
+    EXPECT_EQ(text("author"), QStringLiteral("MARREN"));
+    EXPECT_EQ(text("aboutBody"), QStringLiteral("Blocks 100% blue light and PWM-safe software dimming."));
+    EXPECT_EQ(child<VeskFlatButton>("recordButton")->titleStr(), QStringLiteral("Change"));
+    EXPECT_EQ(child<VeskFlatButton>("detectButton")->titleStr(), QStringLiteral("Detect location"));
+    EXPECT_EQ(child<VeskFlatButton>("feedbackButton")->titleStr(), QStringLiteral("COPY FEEDBACK FOR SUPPORT"));
+    EXPECT_EQ(child<VeskFlatButton>("aboutLink")->titleStr(), QStringLiteral("marren.dev  ↗"));
+    EXPECT_EQ(child<QCheckBox>("dimCheck")->text(), QStringLiteral("  Allow Extreme Dim"));
+    EXPECT_EQ(child<QCheckBox>("autoCheck")->text(), QStringLiteral("  Automatic by time of day"));
+    EXPECT_EQ(child<QCheckBox>("useSolarCheck")->text(), QStringLiteral("  Detect by my location (sunrise/sunset)"));
+
+    auto* title = child<QLabel>("title");
+    EXPECT_EQ(title->font(), Theme::systemFont(16, Theme::heavy));
+    EXPECT_EQ(title->palette().color(QPalette::WindowText), Theme::veskRed());
+    EXPECT_EQ(child<QLabel>("languageHeader")->font(), Theme::systemFont(10, Theme::heavy));
+    EXPECT_EQ(child<QLabel>("languageHeader")->palette().color(QPalette::WindowText), Theme::veskGray());
+    EXPECT_EQ(child<QLabel>("hkLabel")->font(), Theme::systemFont(12, QFont::Normal));
+    EXPECT_EQ(child<QLabel>("hkLabel")->palette().color(QPalette::WindowText), Theme::veskWhite());
+    EXPECT_EQ(child<QLabel>("locLabel")->font(), Theme::systemFont(11, QFont::Normal));
+    EXPECT_EQ(child<QLabel>("hourLabel1")->font(), Theme::systemFont(10, Theme::heavy));
+    EXPECT_EQ(child<QLabel>("hourLabel1")->palette().color(QPalette::WindowText), Theme::veskWhite());
+    EXPECT_EQ(child<QLabel>("credits")->font(), Theme::systemFont(13, Theme::medium));
+    EXPECT_EQ(child<QLabel>("aboutBody")->font(), Theme::systemFont(10, QFont::Normal));
+    EXPECT_TRUE(child<QLabel>("aboutBody")->wordWrap());
+    for (const char* name : {"dimCheck", "autoCheck", "useSolarCheck"}) {
+        auto* check = child<QCheckBox>(name);
+        EXPECT_EQ(check->font(), Theme::systemFont(12, QFont::Normal)) << name;
+        EXPECT_EQ(check->palette().color(QPalette::WindowText), Theme::veskWhite()) << name;
+    }
+    // Labels are not selectable.
+    EXPECT_EQ(title->textInteractionFlags(), Qt::NoTextInteraction);
+
+    auto* record = child<VeskFlatButton>("recordButton");
+    EXPECT_EQ(record->bg(), Theme::veskPanel());
+    EXPECT_EQ(record->fontSize(), 11);
+    auto* feedback = child<VeskFlatButton>("feedbackButton");
+    EXPECT_EQ(feedback->bg(), QColor::fromRgbF(0.3f, 0.05f, 0.05f));
+    EXPECT_EQ(feedback->fontSize(), 11);
+    EXPECT_EQ(child<VeskFlatButton>("aboutLink")->bg(), QColor::fromRgbF(0.3f, 0.05f, 0.05f));
+    EXPECT_EQ(child<VeskFlatButton>("aboutLink")->fontSize(), 12);
+
+    // The title is drawn red on black.
+    const QImage image = snapshot(*controller.window());
+    const int red = countPixels(image.copy(24, 18, 392, 24), [](const QColor& c) { return c.red() > 200 && c.green() < 80; });
+    EXPECT_GT(red, 100);
+}
+
+TEST_F(SettingsWindowTest, FlagsInOrderWithTheCurrentLanguageActive)
+{
+    Localization::shared().set(Lang::es);
+    controller.show();
+    const auto& flags = controller.flags();
+    ASSERT_EQ(flags.size(), 3u);
+    const QString titles[] = {QStringLiteral("🇪🇸"), QStringLiteral("🇬🇧"), QStringLiteral("🇦🇩")};
+    const Lang langs[] = {Lang::es, Lang::en, Lang::ca};
+    for (int i = 0; i < 3; ++i) {
+        VeskFlatButton* button = flags[i].btn;
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(flags[i].lang, langs[i]);
+        EXPECT_EQ(button->titleStr(), titles[i]);
+        EXPECT_TRUE(button->flagMode());
+        EXPECT_EQ(button->bg(), Theme::veskBlack());
+        EXPECT_EQ(button->fontSize(), 17);
+        EXPECT_EQ(button->active(), i == 0);
+    }
+    EXPECT_EQ(text("title"), QStringLiteral("Ambrano — Ajustes…"));
+}
+
+TEST_F(SettingsWindowTest, HourPopupsListTheDayAndShowTheStoredHours)
+{
+    AppSettings::setDayStart(8);
+    AppSettings::setEveningStart(19);
+    AppSettings::setNightStart(22);
+    controller.show();
+    const int expected[] = {8, 19, 22};
+    for (int i = 0; i < 3; ++i) {
+        auto* popup = controller.contentView()->findChild<QComboBox*>(QStringLiteral("hourPopup%1").arg(i));
+        ASSERT_NE(popup, nullptr);
+        ASSERT_EQ(popup->count(), 24);
+        EXPECT_EQ(popup->itemText(0), QStringLiteral("00:00"));
+        EXPECT_EQ(popup->itemText(9), QStringLiteral("09:00"));
+        EXPECT_EQ(popup->itemText(23), QStringLiteral("23:00"));
+        EXPECT_FALSE(popup->isEditable());
+        EXPECT_EQ(popup->currentIndex(), expected[i]);
+    }
+}
+
+// Showing and rebuilding.
+
+TEST_F(SettingsWindowTest, ShowingTwiceCreatesOnceWithOneObserverAndRecentres)
+{
+    const QString name = QString::fromLatin1(Localization::didChange);
+    const int observers = NotificationCenter::shared().observerCount(name);
+    controller.show();
+    QWidget* first = controller.window();
+    const QPoint centred = first->pos();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(std::abs(first->frameGeometry().center().x() - area.center().x()), 2);
+    EXPECT_LE(std::abs(first->frameGeometry().center().y() - area.center().y()), 2);
+    EXPECT_EQ(NotificationCenter::shared().observerCount(name), observers + 1);
+
+    first->move(centred + QPoint(200, 100));
+    first->close();
+    EXPECT_FALSE(first->isVisible());
+    controller.show();
+    EXPECT_EQ(controller.window(), first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->pos(), centred);
+    EXPECT_EQ(NotificationCenter::shared().observerCount(name), observers + 1);
+    EXPECT_EQ(controller.buildCount(), 2);
+}
+
+TEST_F(SettingsWindowTest, EachShowBringsTheCurrentState)
+{
+    controller.show();
+    EXPECT_FALSE(controller.dimCheck()->isChecked());
+    QPointer<QCheckBox> old = controller.dimCheck();
+    AppSettings::setExtremeDim(true);
+    HotKey::shared().rebind(0, HotKeyMask::control);
+    controller.show();
+    EXPECT_TRUE(controller.dimCheck()->isChecked());
+    EXPECT_NE(controller.dimCheck(), old.data());
+    EXPECT_EQ(text("hkLabel"), QStringLiteral("Global hotkey (VESK):  ⌃A"));
+    // Only the current build's controls are in the window; the old ones go away.
+    EXPECT_TRUE(old.isNull() || old->parent() == nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(old.isNull());
+}
+
+TEST_F(SettingsWindowTest, ChoosingCatalanRebuildsAtOnce)
+{
+    controller.show();
+    VeskFlatButton* catalan = controller.flags()[2].btn;
+    QTest::mouseClick(catalan, Qt::LeftButton);
+    EXPECT_EQ(Localization::shared().lang(), Lang::ca);
+    EXPECT_EQ(text("title"), QStringLiteral("Ambrano — Configuració…"));
+    ASSERT_EQ(controller.flags().size(), 3u);
+    EXPECT_FALSE(controller.flags()[0].btn->active());
+    EXPECT_FALSE(controller.flags()[1].btn->active());
+    EXPECT_TRUE(controller.flags()[2].btn->active());
+    EXPECT_NE(controller.flags()[2].btn.data(), catalan);
+    EXPECT_EQ(text("hkLabel"), QStringLiteral("Drecera global (VESK):  ⌃⌥⌘Z"));
+    EXPECT_EQ(controller.feedbackButton()->titleStr(), QStringLiteral("COPIA INFORME PER A SUPORT"));
+    EXPECT_EQ(controller.buildCount(), 2);
+    // The choice is kept.
+    EXPECT_EQ(Localization().lang(), Lang::ca);
+
+    // And back, through the rebuilt flags.
+    QTest::mouseClick(controller.flags()[1].btn, Qt::LeftButton);
+    EXPECT_EQ(Localization::shared().lang(), Lang::en);
+    EXPECT_EQ(text("title"), QStringLiteral("Ambrano — Settings…"));
+}
+
+TEST_F(SettingsWindowTest, ChoosingTheActiveFlagDoesNothing)
+{
+    controller.show();
+    int posts = 0;
+    QObject context;
+    NotificationCenter::shared().addObserver(QString::fromLatin1(Localization::didChange), &context, [&posts] { ++posts; });
+    QLabel* title = child<QLabel>("title");
+    QTest::mouseClick(controller.flags()[1].btn, Qt::LeftButton);
+    spin(20);
+    EXPECT_EQ(posts, 0);
+    EXPECT_EQ(controller.buildCount(), 1);
+    EXPECT_EQ(child<QLabel>("title"), title);
+    EXPECT_EQ(Localization::shared().lang(), Lang::en);
+}
+
+TEST_F(SettingsWindowTest, AFlagThatIsNotOfTheCurrentBuildDoesNothing)
+{
+    controller.show();
+    VeskFlatButton stranger(QStringLiteral("🇦🇩"));
+    controller.flagTapped(&stranger);
+    EXPECT_EQ(Localization::shared().lang(), Lang::en);
+}
+
+// Check boxes and pop-ups.
+
+TEST_F(SettingsWindowTest, ExtremeDimFollowsItsBoxAndAnnouncesIt)
+{
+    controller.show();
+    int changes = 0;
+    QObject context;
+    NotificationCenter::shared().addObserver(QString::fromLatin1(AppSettings::didChange), &context, [&changes] { ++changes; });
+    clickBox(controller.dimCheck());
+    EXPECT_TRUE(AppSettings::extremeDim());
+    EXPECT_GE(changes, 1);
+    clickBox(controller.dimCheck());
+    EXPECT_FALSE(AppSettings::extremeDim());
+}
+
+TEST_F(SettingsWindowTest, AutomaticScheduleStartsTheSchedulerAtOnce)
+{
+    Scheduler::shared().refresh();
+    ASSERT_FALSE(Scheduler::shared().isRunning());
+    controller.show();
+    clickBox(controller.autoCheck());
+    EXPECT_TRUE(AppSettings::autoSchedule());
+    EXPECT_TRUE(Scheduler::shared().isRunning());
+    EXPECT_GE(Scheduler::shared().lastWarmth(), 0.0);
+    clickBox(controller.autoCheck());
+    EXPECT_FALSE(AppSettings::autoSchedule());
+    EXPECT_FALSE(Scheduler::shared().isRunning());
+}
+
+TEST_F(SettingsWindowTest, HourPopupsSetTheirOwnHour)
+{
+    AppSettings::setAutoSchedule(true);
+    controller.show();
+    auto* night = child<QComboBox>("hourPopup2");
+    const int before = AppSettings::nightStart();
+    QTest::keyClick(night, Qt::Key_Up);
+    EXPECT_EQ(AppSettings::nightStart(), before - 1);
+    EXPECT_TRUE(Scheduler::shared().isRunning());
+    auto* day = child<QComboBox>("hourPopup0");
+    const int evening = AppSettings::eveningStart();
+    QTest::keyClick(day, Qt::Key_Down);
+    EXPECT_EQ(AppSettings::dayStart(), day->currentIndex());
+    EXPECT_EQ(AppSettings::eveningStart(), evening);
+    EXPECT_EQ(AppSettings::nightStart(), before - 1);
+    auto* eveningPopup = child<QComboBox>("hourPopup1");
+    QTest::keyClick(eveningPopup, Qt::Key_Down);
+    EXPECT_EQ(AppSettings::eveningStart(), evening + 1);
+}
+
+// Location.
+
+TEST_F(SettingsWindowTest, SolarWithoutALocationDetectsOnceAndRefreshesAtOnce)
+{
+    geoServer.route(kGeoPath, LoopbackServer::Response {
+        200, R"({"status":"success","lat":41.39,"lon":2.17,"city":"Barcelona","country":"Spain"})", true, true});
+    AppSettings::setAutoSchedule(true);
+    controller.show();
+    ASSERT_FALSE(AppSettings::hasLocation());
+    // A refresh leaves this mark; the scheduler is idle before the click.
+    AppSettings::setAutoSchedule(false);
+    Scheduler::shared().refresh();
+    AppSettings::setAutoSchedule(true);
+    ASSERT_FALSE(Scheduler::shared().isRunning());
+
+    clickBox(controller.useSolarCheck());
+    EXPECT_TRUE(AppSettings::useSolar());
+    EXPECT_EQ(controller.locLabel()->text(), QStringLiteral("Detecting…"));
+    EXPECT_TRUE(Scheduler::shared().isRunning()) << "the scheduler waits for the lookup";
+    ASSERT_TRUE(waitFor([&] { return geoServer.heldCount() == 1; }));
+    EXPECT_EQ(geoServer.count(kGeoPath), 1);
+    EXPECT_EQ(controller.locLabel()->text(), QStringLiteral("Detecting…"));
+
+    geoServer.releaseHeld();
+    ASSERT_TRUE(waitFor([&] { return controller.locLabel()->text() != QStringLiteral("Detecting…"); }));
+    EXPECT_TRUE(AppSettings::hasLocation());
+    EXPECT_TRUE(controller.locLabel()->text().startsWith(QStringLiteral("📍 ")));
+    EXPECT_TRUE(controller.locLabel()->text().contains(QStringLiteral("Barcelona")));
+    spin(100);
+    EXPECT_EQ(geoServer.requests().size(), 1);
+}
+
+TEST_F(SettingsWindowTest, SolarWithAStoredLocationStartsNoLookup)
+{
+    AppSettings::setLatitude(41.39);
+    AppSettings::setLongitude(2.17);
+    AppSettings::setLocationName(QStringLiteral("Barcelona, Spain"));
+    controller.show();
+    clickBox(controller.useSolarCheck());
+    EXPECT_TRUE(AppSettings::useSolar());
+    spin(300);
+    EXPECT_TRUE(geoServer.requests().isEmpty());
+    const QRegularExpression status(QStringLiteral("^📍 Barcelona, Spain  ☀ \\d\\d:\\d\\d  🌙 \\d\\d:\\d\\d$"));
+    EXPECT_TRUE(status.match(controller.locLabel()->text()).hasMatch()) << controller.locLabel()->text().toStdString();
+
+    // The times are the sun's at that place today, in local time.
+    const auto times = SolarCalc::sunTimes(41.39, 2.17);
+    ASSERT_TRUE(times.has_value());
+    EXPECT_TRUE(controller.locLabel()->text().contains(QStringLiteral("☀ ") + times->sunrise.toString(QStringLiteral("HH:mm"))));
+    EXPECT_TRUE(controller.locLabel()->text().contains(QStringLiteral("🌙 ") + times->sunset.toString(QStringLiteral("HH:mm"))));
+
+    // Switching it off starts nothing either.
+    clickBox(controller.useSolarCheck());
+    EXPECT_FALSE(AppSettings::useSolar());
+    spin(100);
+    EXPECT_TRUE(geoServer.requests().isEmpty());
+}
+
+TEST_F(SettingsWindowTest, APolarLocationShowsOnlyThePlace)
+{
+    double lat = 89.9;
+    if (SolarCalc::sunTimes(lat, 0.0))
+        lat = -89.9;
+    if (SolarCalc::sunTimes(lat, 0.0))
+        GTEST_SKIP() << "both poles see a sunrise today (equinox)";
+    AppSettings::setLatitude(lat);
+    AppSettings::setLongitude(0.0);
+    AppSettings::setLocationName(QStringLiteral("Pole"));
+    controller.show();
+    EXPECT_EQ(controller.locLabel()->text(), QStringLiteral("📍 Pole"));
+}
+
+TEST_F(SettingsWindowTest, AFailedDetectionShowsTheStoredPlaceAgain)
+{
+    geoServer.route(kGeoPath, QByteArray(R"({"status":"fail"})"));
+    controller.show();
+    QTest::mouseClick(child<VeskFlatButton>("detectButton"), Qt::LeftButton);
+    EXPECT_EQ(controller.locLabel()->text(), QStringLiteral("Detecting…"));
+    ASSERT_TRUE(waitFor([&] { return controller.locLabel()->text() == QStringLiteral("Location not set"); }));
+    EXPECT_EQ(geoServer.count(kGeoPath), 1);
+    EXPECT_FALSE(AppSettings::hasLocation());
+}
+
+TEST_F(SettingsWindowTest, ALookupEndingAfterTheControllerIsGoneDoesNoHarm)
+{
+    geoServer.route(kGeoPath, LoopbackServer::Response {
+        200, R"({"status":"success","lat":48.85,"lon":2.35,"city":"Paris","country":"France"})", true, true});
+    {
+        SettingsWindowController shortLived;
+        shortLived.show();
+        shortLived.detectLocationTapped();
+        ASSERT_TRUE(waitFor([&] { return geoServer.heldCount() == 1; }));
+    }
+    geoServer.releaseHeld();
+    ASSERT_TRUE(waitFor([] { return AppSettings::hasLocation(); }));
+    EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Paris, France"));
+}
+
+// Recording a shortcut.
+
+TEST_F(SettingsWindowTest, RecordingShowsItsState)
+{
+    controller.show();
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    EXPECT_TRUE(controller.recording());
+    EXPECT_EQ(controller.recordButton()->titleStr(), QStringLiteral("✕"));
+    EXPECT_EQ(controller.hkLabel()->text(), QStringLiteral("Global hotkey (VESK):  Press shortcut…"));
+}
+
+TEST_F(SettingsWindowTest, AKeyWithoutModifierKeepsRecording)
+{
+    controller.show();
+    const auto registered = hotKeys.registered;
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    keyPress(controller.window(), Qt::Key_A);
+    keyPress(controller.window(), Qt::Key_Shift, Qt::ShiftModifier);  // a modifier pressed alone
+    keyPress(controller.window(), Qt::Key_1, Qt::ShiftModifier | Qt::KeypadModifier);
+    EXPECT_TRUE(controller.recording());
+    EXPECT_EQ(HotKey::shared().keyCode(), HotKey::defaultKeyCode);
+    EXPECT_EQ(HotKey::shared().mods(), HotKey::defaultMods);
+    EXPECT_EQ(hotKeys.registered, registered);
+    EXPECT_EQ(controller.hkLabel()->text(), QStringLiteral("Global hotkey (VESK):  Press shortcut…"));
+}
+
+TEST_F(SettingsWindowTest, ShiftARebindsAndStops)
+{
+    controller.show();
+    int announced = 0;
+    QObject context;
+    NotificationCenter::shared().addObserver(QString::fromLatin1(HotKey::didChange), &context, [&announced] { ++announced; });
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    keyPress(controller.window(), Qt::Key_A, Qt::ShiftModifier);
+    EXPECT_FALSE(controller.recording());
+    EXPECT_EQ(HotKey::shared().keyCode(), 0u);
+    EXPECT_EQ(HotKey::shared().mods(), HotKeyMask::shift);
+    EXPECT_EQ(HotKey::shared().label(), QStringLiteral("⇧A"));
+    EXPECT_EQ(controller.hkLabel()->text(), QStringLiteral("Global hotkey (VESK):  ⇧A"));
+    EXPECT_EQ(controller.recordButton()->titleStr(), QStringLiteral("Change"));
+    EXPECT_EQ(announced, 1);
+    // Registered again with the service at once, and only the new one.
+    ASSERT_EQ(hotKeys.registered.size(), 1u);
+    EXPECT_EQ(hotKeys.registered.begin()->second, std::make_pair(0u, HotKeyMask::shift));
+
+    // The next key is no longer caught.
+    keyPress(controller.window(), Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(HotKey::shared().label(), QStringLiteral("⇧A"));
+}
+
+TEST_F(SettingsWindowTest, EveryModifierReachesTheMask)
+{
+    controller.show();
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    // Super arrives as Meta on X11.
+    keyPress(controller.window(), Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    EXPECT_EQ(HotKey::shared().keyCode(), 6u);
+    EXPECT_EQ(HotKey::shared().mods(), 0x1900u);
+    EXPECT_EQ(HotKey::shared().label(), QStringLiteral("⌃⌥⌘Z"));
+
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    keyPress(controller.window(), Qt::Key_F5, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(HotKey::shared().keyCode(), 96u);
+    EXPECT_EQ(HotKey::shared().mods(), HotKeyMask::option | HotKeyMask::shift);
+    EXPECT_EQ(controller.hkLabel()->text(), QStringLiteral("Global hotkey (VESK):  ⌥⇧F5"));
+
+    // Shift+1 arrives as "!"; it is still the 1 key.
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    keyPress(controller.window(), Qt::Key_Exclam, Qt::ShiftModifier | Qt::ControlModifier);
+    EXPECT_EQ(HotKey::shared().label(), QStringLiteral("⌃⇧1"));
+}
+
+TEST_F(SettingsWindowTest, EscapeStopsAndKeepsTheShortcut)
+{
+    controller.show();
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    keyPress(controller.window(), Qt::Key_Escape);
+    EXPECT_FALSE(controller.recording());
+    EXPECT_EQ(HotKey::shared().label(), QStringLiteral("⌃⌥⌘Z"));
+    EXPECT_EQ(controller.hkLabel()->text(), QStringLiteral("Global hotkey (VESK):  ⌃⌥⌘Z"));
+    EXPECT_EQ(controller.recordButton()->titleStr(), QStringLiteral("Change"));
+}
+
+TEST_F(SettingsWindowTest, TheRecordButtonAgainCancels)
+{
+    controller.show();
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    EXPECT_FALSE(controller.recording());
+    EXPECT_EQ(controller.recordButton()->titleStr(), QStringLiteral("Change"));
+    keyPress(controller.window(), Qt::Key_A, Qt::ShiftModifier);
+    EXPECT_EQ(HotKey::shared().label(), QStringLiteral("⌃⌥⌘Z"));
+}
+
+TEST_F(SettingsWindowTest, KeysWhileRecordingReachNoControl)
+{
+    QLineEdit field;
+    field.show();
+    controller.show();
+    QTest::keyClicks(&field, QStringLiteral("ab"));
+    ASSERT_EQ(field.text(), QStringLiteral("ab"));
+
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    QTest::keyClicks(&field, QStringLiteral("cd"));
+    keyPress(&field, Qt::Key_Space);
+    EXPECT_EQ(field.text(), QStringLiteral("ab"));
+    // The shortcut itself is caught too, wherever it is typed.
+    keyPress(&field, Qt::Key_E, Qt::ShiftModifier);
+    EXPECT_EQ(field.text(), QStringLiteral("ab"));
+    EXPECT_EQ(HotKey::shared().label(), QStringLiteral("⇧E"));
+
+    QTest::keyClicks(&field, QStringLiteral("f"));
+    EXPECT_EQ(field.text(), QStringLiteral("abf"));
+}
+
+TEST_F(SettingsWindowTest, ClosingTheWindowStopsRecording)
+{
+    QLineEdit field;
+    field.show();
+    controller.show();
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    controller.window()->close();
+    EXPECT_FALSE(controller.recording());
+    QTest::keyClicks(&field, QStringLiteral("x"));
+    EXPECT_EQ(field.text(), QStringLiteral("x"));
+    controller.show();
+    EXPECT_EQ(controller.recordButton()->titleStr(), QStringLiteral("Change"));
+}
+
+TEST_F(SettingsWindowTest, ALanguageChangeWhileRecordingKeepsRecording)
+{
+    controller.show();
+    QTest::mouseClick(controller.recordButton(), Qt::LeftButton);
+    Localization::shared().set(Lang::ca);
+    EXPECT_TRUE(controller.recording());
+    EXPECT_EQ(controller.recordButton()->titleStr(), QStringLiteral("✕"));
+    EXPECT_EQ(controller.hkLabel()->text(), QStringLiteral("Drecera global (VESK):  Prem la combinació…"));
+    keyPress(controller.window(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_FALSE(controller.recording());
+    EXPECT_EQ(controller.hkLabel()->text(), QStringLiteral("Drecera global (VESK):  ⌃K"));
+    EXPECT_EQ(controller.recordButton()->titleStr(), QStringLiteral("Canvia"));
+}
+
+TEST(SettingsKeyCodes, EveryNamedKeyHasItsCode)
+{
+    struct Named {
+        int qtKey;
+        QString name;
+    };
+    std::vector<Named> keys;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        keys.push_back({Qt::Key_A + (c - 'A'), QString(QChar(c))});
+    for (int d = 0; d <= 9; ++d)
+        keys.push_back({Qt::Key_0 + d, QString::number(d)});
+    for (int f = 1; f <= 12; ++f)
+        keys.push_back({Qt::Key_F1 + (f - 1), QStringLiteral("F%1").arg(f)});
+    keys.push_back({Qt::Key_Space, QStringLiteral("␣")});
+    keys.push_back({Qt::Key_Return, QStringLiteral("↩")});
+    std::set<std::uint32_t> codes;
+    for (const Named& key : keys) {
+        const auto code = SettingsWindowController::virtualKeyCode(key.qtKey);
+        ASSERT_TRUE(code.has_value()) << key.name.toStdString();
+        EXPECT_EQ(HotKey::keyName(*code), key.name) << key.name.toStdString();
+        codes.insert(*code);
+    }
+    EXPECT_EQ(codes.size(), keys.size());
+    // The Mac numbering: A 0, S 1, Z 6, Escape 53, Left 123.
+    EXPECT_EQ(SettingsWindowController::virtualKeyCode(Qt::Key_S), 1u);
+    EXPECT_EQ(SettingsWindowController::virtualKeyCode(Qt::Key_Escape), 53u);
+    EXPECT_EQ(SettingsWindowController::virtualKeyCode(Qt::Key_Left), 123u);
+    EXPECT_EQ(SettingsWindowController::virtualKeyCode(Qt::Key_Backtab), 48u);
+    EXPECT_FALSE(SettingsWindowController::virtualKeyCode(Qt::Key_Shift).has_value());
+    EXPECT_FALSE(SettingsWindowController::virtualKeyCode(Qt::Key_Meta).has_value());
+    EXPECT_FALSE(SettingsWindowController::virtualKeyCode(Qt::Key_VolumeUp).has_value());
+}
+
+TEST(SettingsKeyCodes, ModifiersBecomeTheWindowSystemFlags)
+{
+    EXPECT_EQ(SettingsWindowController::modifierFlags(Qt::NoModifier), 0u);
+    EXPECT_EQ(SettingsWindowController::modifierFlags(Qt::ShiftModifier), 0x20000u);
+    EXPECT_EQ(SettingsWindowController::modifierFlags(Qt::ControlModifier), 0x40000u);
+    EXPECT_EQ(SettingsWindowController::modifierFlags(Qt::AltModifier), 0x80000u);
+    EXPECT_EQ(SettingsWindowController::modifierFlags(Qt::MetaModifier), 0x100000u);
+    EXPECT_EQ(SettingsWindowController::modifierFlags(Qt::KeypadModifier | Qt::GroupSwitchModifier), 0u);
+    EXPECT_EQ(HotKey::carbonMods(SettingsWindowController::modifierFlags(Qt::ControlModifier | Qt::ShiftModifier)),
+        HotKeyMask::control | HotKeyMask::shift);
+}
+
+// Credits.
+
+TEST_F(SettingsWindowTest, CreditsAndTheirLinkComeFromTheFeed)
+{
+    std::vector<QUrl> opened;
+    controller.openURL = [&opened](const QUrl& url) { opened.push_back(url); };
+
+    Tips::Document document;
+    document.about = MessageSource {{QStringLiteral("en"), QStringLiteral("Made by Marren.")},
+        {QStringLiteral("url"), QStringLiteral("https://example.org/marren")}};
+    Tips::shared().apply(document);
+    controller.show();
+    EXPECT_EQ(text("credits"), QStringLiteral("Made by Marren."));
+    EXPECT_EQ(controller.aboutURL(), QStringLiteral("https://example.org/marren"));
+    QTest::mouseClick(child<VeskFlatButton>("aboutLink"), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl(QStringLiteral("https://example.org/marren")));
+
+    // Not an address: nothing opens.
+    document.about = MessageSource {{QStringLiteral("en"), QStringLiteral("x")}, {QStringLiteral("url"), QStringLiteral("not an address")}};
+    Tips::shared().apply(document);
+    controller.show();
+    QTest::mouseClick(child<VeskFlatButton>("aboutLink"), Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 1u);
+
+    // No link at all.
+    document.about = MessageSource {{QStringLiteral("en"), QStringLiteral("x")}};
+    Tips::shared().apply(document);
+    controller.show();
+    EXPECT_FALSE(controller.aboutURL().has_value());
+    QTest::mouseClick(child<VeskFlatButton>("aboutLink"), Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(SettingsWindowTest, LongCreditsKeepTwoLines)
+{
+    QString longText;
+    for (int i = 0; i < 40; ++i)
+        longText += QStringLiteral("word%1 ").arg(i);
+    longText = longText.trimmed();
+    Tips::Document document;
+    document.about = MessageSource {{QStringLiteral("en"), longText}};
+    Tips::shared().apply(document);
+    controller.show();
+    auto* credits = child<QLabel>("credits");
+    const QString shown = credits->text();
+    EXPECT_EQ(shown.count(QLatin1Char('\n')), 1);
+    EXPECT_TRUE(longText.startsWith(shown.section(QLatin1Char('\n'), 0, 0)));
+    EXPECT_LT(shown.size(), longText.size());
+    // What is shown fits the label's two lines.
+    const QFontMetrics metrics(credits->font());
+    EXPECT_LE(metrics.boundingRect(QRect(0, 0, 392, 1000), Qt::TextWordWrap, shown).height(), 2 * metrics.lineSpacing() + 1);
+}
+
+// The support report.
+
+TEST_F(SettingsWindowTest, TheReportListsPlatformDisplaysStateAndLog)
+{
+    displays.displays.push_back({1, true, 3024, 1964});
+    displays.displays.push_back({4177, false, 2560, 1440});
+    VeskEngine::shared().setWarmth(62.7);
+    VeskEngine::shared().setBrightness(87.9);
+    AppSettings::setExtremeDim(true);
+    Localization::shared().set(Lang::ca);
+    EventLog::shared().add(QStringLiteral("test: a line for the report"));
+
+    const QString report = SettingsWindowController::feedbackBundle();
+    const QStringList lines = report.split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 9);
+    EXPECT_EQ(lines[0], QStringLiteral("Ambrano (por Marren) ") + QStringLiteral(AMBRANO_VERSION));
+    EXPECT_EQ(lines[1],
+        QStringLiteral("Platform: ") + QSysInfo::prettyProductName() + QStringLiteral(" (") + QSysInfo::currentCpuArchitecture()
+            + QStringLiteral(")"));
+    EXPECT_FALSE(QSysInfo::currentCpuArchitecture().isEmpty());
+    EXPECT_EQ(lines[2], QStringLiteral("Displays:"));
+    EXPECT_EQ(lines[3], QStringLiteral("  - 1 builtin 3024x1964"));
+    EXPECT_EQ(lines[4], QStringLiteral("  - 4177 external 2560x1440"));
+    EXPECT_EQ(lines[5], QStringLiteral("PWM-safe available: false   DDC available: false"));
+    EXPECT_EQ(lines[6], QStringLiteral("Settings: warmth=62 brightness=87 on=false pwm=false extremeDim=true lang=ca"));
+    EXPECT_EQ(lines[7], QStringLiteral("--- log ---"));
+    // The log closes the report, with no line feed after it.
+    const QString log = EventLog::shared().dump();
+    EXPECT_TRUE(report.endsWith(QStringLiteral("\n--- log ---\n") + log));
+    EXPECT_TRUE(log.endsWith(QStringLiteral("test: a line for the report")));
+    EXPECT_FALSE(report.endsWith(QLatin1Char('\n')));
+}
+
+TEST_F(SettingsWindowTest, TheReportShowsTheFilterState)
+{
+    displays.displays.push_back({7, false, 1920, 1080});
+    VeskEngine::shared().setEnabled(true);
+    VeskEngine::shared().pwmSafe = true;
+    const QString report = SettingsWindowController::feedbackBundle();
+    VeskEngine::shared().pwmSafe = false;
+    EXPECT_TRUE(report.contains(QStringLiteral("\nSettings: warmth=62 brightness=100 on=true pwm=true extremeDim=false lang=en\n")))
+        << report.toStdString();
+}
+
+TEST_F(SettingsWindowTest, WithoutDisplaysTheListIsEmpty)
+{
+    const QString report = SettingsWindowController::feedbackBundle();
+    EXPECT_TRUE(report.contains(QStringLiteral(")\nDisplays:\n\nPWM-safe available: "))) << report.toStdString();
+}
+
+TEST_F(SettingsWindowTest, CopyFeedbackFillsTheClipboardAndSaysSoForASecondAndAHalf)
+{
+    displays.displays.push_back({1, true, 3024, 1964});
+    controller.show();
+    QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(controller.feedbackButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), SettingsWindowController::feedbackBundle());
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral("\n  - 1 builtin 3024x1964\n")));
+    EXPECT_EQ(controller.feedbackButton()->titleStr(), QStringLiteral("Copied to clipboard"));
+
+    ASSERT_TRUE(waitFor([&] { return controller.feedbackButton()->titleStr() != QStringLiteral("Copied to clipboard"); }, 4000));
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_GE(elapsed, 1450);
+    EXPECT_EQ(controller.feedbackButton()->titleStr(), QStringLiteral("COPY FEEDBACK FOR SUPPORT"));
+}
+
+TEST_F(SettingsWindowTest, TheTitleComesBackInTheLanguageOfThatMoment)
+{
+    controller.show();
+    QTest::mouseClick(controller.feedbackButton(), Qt::LeftButton);
+    // The text is set again from the current language; a rebuild in between must not be undone.
+    Localization::shared().set(Lang::es);
+    controller.feedbackButton()->setTitleStr(QStringLiteral("Copiado al portapapeles"));
+    ASSERT_TRUE(waitFor([&] { return controller.feedbackButton()->titleStr() == QStringLiteral("COPIAR INFORME PARA SOPORTE"); }, 4000));
+}
+
+// Opening from the application.
+
+TEST(SettingsWindowOpening, TheMenuItemAndThePanelsRequestOpenTheSharedWindow)
+{
+    FreshSettings settings;
+    AppDelegate delegate;
+    SettingsWindowController& shared = SettingsWindowController::shared();
+    if (shared.window())
+        shared.window()->close();
+
+    delegate.openSettings();
+    ASSERT_NE(shared.window(), nullptr);
+    EXPECT_TRUE(shared.window()->isVisible());
+    QWidget* window = shared.window();
+    window->close();
+
+    // The panel's settings button: the panel closes, the same window opens.
+    delegate.popover()->showRelativeTo(QRect(700, 0, 24, 24));
+    ASSERT_TRUE(delegate.popover()->isShown());
+    delegate.openSettingsRequested();
+    EXPECT_FALSE(delegate.popover()->isShown());
+    EXPECT_EQ(shared.window(), window);
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+}
