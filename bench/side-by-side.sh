@@ -19,7 +19,7 @@ if [ -z "${SIDE_BY_SIDE_INNER:-}" ]; then
     cmake --build "$build" --target ambrano gamma_watch transition_bench apply_bench
     build=$(cd "$build" && pwd)
     export SIDE_BY_SIDE_INNER=1 AMBRANO_BUILD=$build
-    exec tests/support/with-xorg.sh "$0" "$@"
+    exec tests/support/with-xorg.sh "$PWD/bench/side-by-side.sh" "$@"
 fi
 
 # On the private server: fresh user folders and a tray, as the end-to-end tests have them,
