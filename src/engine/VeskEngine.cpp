@@ -77,10 +77,11 @@ void VeskEngine::animateWarmth(double target, double duration)
 void VeskEngine::scheduleNextTick()
 {
     // Deadlines on a fixed grid from the start, so the steps stay 1/60 s apart on average
-    // even though a timer only takes whole milliseconds.
+    // even though a timer only takes whole milliseconds. Rounded up: a step that came early
+    // would find the animation not quite done and add a 22nd, redundant one.
     ++animTicks_;
     const qint64 deadlineNs = static_cast<qint64>(std::llround(animTicks_ * animationStep * 1e9));
-    const qint64 waitMs = std::max<qint64>(0, (deadlineNs - animClock_.nsecsElapsed() + 500000) / 1000000);
+    const qint64 waitMs = std::max<qint64>(0, (deadlineNs - animClock_.nsecsElapsed() + 999999) / 1000000);
     animTimer_.start(static_cast<int>(waitMs));
 }
 

@@ -113,6 +113,26 @@ TEST_F(VeskEngineTest, AnimationTurnsTheFilterOnOnceAndReachesTheTarget)
     EXPECT_EQ(changes.size(), 1u);
 }
 
+TEST_F(VeskEngineTest, AnimationStepsNeverComeBeforeTheirPlaceOnThe60HzGrid)
+{
+    // A step ahead of its deadline finds the animation short of its end and adds one more:
+    // 0.35 s must stay at most 21 steps, the last exactly on the target.
+    std::vector<qint64> at;
+    QElapsedTimer clock;
+    engine.onWarmthAnim = [&](double) { at.push_back(clock.nsecsElapsed()); };
+    for (int run = 0; run < 3; ++run) {
+        at.clear();
+        engine.setWarmth(run % 2 ? 100 : 0);
+        clock.start();
+        engine.animateWarmth(run % 2 ? 0 : 100);
+        ASSERT_TRUE(waitFor([&] { return !engine.isAnimating(); }, 3000));
+        for (size_t i = 0; i < at.size(); ++i)
+            EXPECT_GE(at[i], std::llround((i + 1) * VeskEngine::animationStep * 1e9)) << "step " << i + 1;
+        EXPECT_LE(at.size(), 21u);
+        EXPECT_DOUBLE_EQ(engine.warmth(), run % 2 ? 0.0 : 100.0);
+    }
+}
+
 TEST_F(VeskEngineTest, ZeroDurationReachesTheTargetOnTheFirstTick)
 {
     std::vector<double> steps;

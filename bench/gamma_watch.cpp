@@ -1,0 +1,439 @@
+// Watches the first active CRTC's gamma ramp from its own X connection, to time what other
+// processes do to it. Times are CLOCK_MONOTONIC milliseconds, so they line up with the
+// timestamps of any other process on the machine.
+//
+//   gamma_watch reset
+//       identity ramps on every active CRTC
+//   gamma_watch exec-ramp [--runs N] -- CMD...
+//       per run: identity first, then ms from fork to the first ramp that differs
+//   gamma_watch exec-window CLASS [--runs N] -- CMD...
+//       per run: ms from fork to a viewable window of WM_CLASS CLASS (a docked tray icon);
+//       the program is then stopped with SIGTERM and waited for
+//   gamma_watch hotkey [--presses N] [--via xdotool|xdotool-nodelay|xtest] [--gap-ms G]
+//       per press of Ctrl+Alt+Super+Z: "<total> <key>": ms from starting xdotool (or sending
+//       the XTest events) to the first ramp that differs, and ms from the server taking the
+//       Z key press (seen through the RECORD extension) to that ramp. xdotool waits 6 ms after
+//       each key it presses unless given --delay 0 (xdotool-nodelay).
+//   gamma_watch record SECONDS [-- CMD...]
+//       every distinct ramp seen for SECONDS: "<monotonic ms> <red> <green> <blue>" (last
+//       entries as fractions); with CMD, "exec <ms>" and "pid <pid>" first and CMD is
+//       started once the current ramp is known (and left running)
+// --poll-us P sets the pause between two reads (default 200 µs).
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/extensions/record.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/keysym.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Ramp {
+    std::vector<unsigned short> red, green, blue;
+    bool operator==(const Ramp&) const = default;
+};
+
+Display* dpy = nullptr;
+RRCrtc crtc = 0;
+long pollNs = 200000;
+// Called before each read while polling.
+void (*beforeRead)() = nullptr;
+
+double nowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+void pause(long ns)
+{
+    timespec ts{ns / 1000000000, ns % 1000000000};
+    nanosleep(&ts, nullptr);
+}
+
+[[noreturn]] void die(const char* what)
+{
+    std::fprintf(stderr, "gamma_watch: %s\n", what);
+    std::exit(2);
+}
+
+std::vector<RRCrtc> activeCrtcs()
+{
+    std::vector<RRCrtc> crtcs;
+    XRRScreenResources* res = XRRGetScreenResourcesCurrent(dpy, DefaultRootWindow(dpy));
+    for (int c = 0; res && c < res->ncrtc; ++c) {
+        XRRCrtcInfo* info = XRRGetCrtcInfo(dpy, res, res->crtcs[c]);
+        if (info && info->mode != None && info->noutput > 0)
+            crtcs.push_back(res->crtcs[c]);
+        if (info)
+            XRRFreeCrtcInfo(info);
+    }
+    if (res)
+        XRRFreeScreenResources(res);
+    return crtcs;
+}
+
+Ramp read(RRCrtc which)
+{
+    Ramp ramp;
+    XRRCrtcGamma* g = XRRGetCrtcGamma(dpy, which);
+    if (!g)
+        die("cannot read the gamma ramp");
+    ramp.red.assign(g->red, g->red + g->size);
+    ramp.green.assign(g->green, g->green + g->size);
+    ramp.blue.assign(g->blue, g->blue + g->size);
+    XRRFreeGamma(g);
+    return ramp;
+}
+
+void resetAll()
+{
+    for (RRCrtc c : activeCrtcs()) {
+        const int n = XRRGetCrtcGammaSize(dpy, c);
+        XRRCrtcGamma* g = XRRAllocGamma(n);
+        for (int i = 0; i < n; ++i)
+            g->red[i] = g->green[i] = g->blue[i] = static_cast<unsigned short>(n > 1 ? i * 65535 / (n - 1) : 0);
+        XRRSetCrtcGamma(dpy, c, g);
+        XRRFreeGamma(g);
+    }
+    XSync(dpy, False);
+}
+
+// Polls until the ramp differs from `from`; returns the time it was seen, or -1 on timeout.
+double waitForChange(const Ramp& from, double deadlineMs, Ramp* seen = nullptr)
+{
+    while (nowMs() < deadlineMs) {
+        if (beforeRead)
+            beforeRead();
+        Ramp now = read(crtc);
+        if (!(now == from)) {
+            const double t = nowMs();
+            if (seen)
+                *seen = std::move(now);
+            return t;
+        }
+        pause(pollNs);
+    }
+    return -1;
+}
+
+pid_t spawn(char** argv)
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        die("fork failed");
+    if (pid == 0) {
+        execvp(argv[0], argv);
+        std::perror("gamma_watch: exec");
+        _exit(127);
+    }
+    return pid;
+}
+
+bool waitExit(pid_t pid, double timeoutMs)
+{
+    const double deadline = nowMs() + timeoutMs;
+    while (nowMs() < deadline) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid || r < 0)
+            return true;
+        pause(1000000);
+    }
+    return false;
+}
+
+void stop(pid_t pid)
+{
+    kill(pid, SIGTERM);
+    if (!waitExit(pid, 5000)) {
+        kill(pid, SIGKILL);
+        waitExit(pid, 5000);
+    }
+}
+
+bool hasClass(Window w, const char* name)
+{
+    XClassHint hint{};
+    if (!XGetClassHint(dpy, w, &hint))
+        return false;
+    const bool match = (hint.res_name && strcasecmp(hint.res_name, name) == 0)
+        || (hint.res_class && strcasecmp(hint.res_class, name) == 0);
+    if (hint.res_name)
+        XFree(hint.res_name);
+    if (hint.res_class)
+        XFree(hint.res_class);
+    return match;
+}
+
+bool viewable(Window w)
+{
+    XWindowAttributes attrs{};
+    return XGetWindowAttributes(dpy, w, &attrs) && attrs.map_state == IsViewable;
+}
+
+// Xlib reports windows that vanish between two requests; those are not errors here.
+int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+
+// A docked tray icon is reparented away from the root window and then shown: wait for a
+// ReparentNotify of a window of that class, then for it to become viewable.
+double waitForDockedWindow(const char* cls, double deadlineMs)
+{
+    Window candidate = None;
+    while (nowMs() < deadlineMs) {
+        while (XPending(dpy) > 0) {
+            XEvent ev;
+            XNextEvent(dpy, &ev);
+            if (ev.type == ReparentNotify && ev.xreparent.parent != DefaultRootWindow(dpy)
+                && hasClass(ev.xreparent.window, cls))
+                candidate = ev.xreparent.window;
+        }
+        if (candidate != None && viewable(candidate))
+            return nowMs();
+        pause(candidate != None ? pollNs : 1000000);
+    }
+    return -1;
+}
+
+void pressHotkeyXTest(bool down)
+{
+    const KeySym order[] = {XK_Control_L, XK_Alt_L, XK_Super_L, XK_z};
+    if (down) {
+        for (KeySym sym : order)
+            XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, sym), True, CurrentTime);
+    } else {
+        for (int i = 3; i >= 0; --i)
+            XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, order[i]), False, CurrentTime);
+    }
+    XFlush(dpy);
+}
+
+// Key presses as the server processes them, from a RECORD context on a second connection.
+Display* recordDpy = nullptr;
+KeyCode recordKey = 0;
+double keySeenMs = -1;
+
+void onRecorded(XPointer, XRecordInterceptData* data)
+{
+    if (data->category == XRecordFromServer && data->data_len > 0) {
+        const unsigned char type = data->data[0] & 0x7f;
+        if (type == KeyPress && data->data[1] == recordKey && keySeenMs < 0)
+            keySeenMs = nowMs();
+    }
+    XRecordFreeData(data);
+}
+
+void readRecorded()
+{
+    XRecordProcessReplies(recordDpy);
+}
+
+bool startRecording(KeyCode key)
+{
+    int major = 0;
+    int minor = 0;
+    if (!XRecordQueryVersion(dpy, &major, &minor))
+        return false;
+    recordDpy = XOpenDisplay(nullptr);
+    if (!recordDpy)
+        return false;
+    recordKey = key;
+    XRecordRange* range = XRecordAllocRange();
+    range->device_events.first = KeyPress;
+    range->device_events.last = KeyPress;
+    XRecordClientSpec clients = XRecordAllClients;
+    const XRecordContext context = XRecordCreateContext(dpy, 0, &clients, 1, &range, 1);
+    XFree(range);
+    XSync(dpy, False);
+    if (!context || !XRecordEnableContextAsync(recordDpy, context, onRecorded, nullptr))
+        return false;
+    beforeRead = readRecorded;
+    return true;
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+        "usage: gamma_watch [--poll-us P] reset | exec-ramp [--runs N] -- CMD... |\n"
+        "       exec-window CLASS [--runs N] -- CMD... |\n"
+        "       hotkey [--presses N] [--via xdotool|xdotool-nodelay|xtest] [--gap-ms G] | record SECONDS [-- CMD...]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int i = 1;
+    if (i + 1 < argc && std::strcmp(argv[i], "--poll-us") == 0) {
+        pollNs = std::atol(argv[i + 1]) * 1000L;
+        i += 2;
+    }
+    if (i >= argc)
+        return usage();
+    const std::string mode = argv[i++];
+    std::string positional;
+    if ((mode == "exec-window" || mode == "record") && i < argc)
+        positional = argv[i++];
+    int runs = 1;
+    std::string via = "xdotool";
+    int gapMs = 60;
+    char** command = nullptr;
+    for (; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            command = argv + i + 1;
+            break;
+        }
+        if (i + 1 >= argc)
+            return usage();
+        if (arg == "--runs" || arg == "--presses")
+            runs = std::atoi(argv[++i]);
+        else if (arg == "--via")
+            via = argv[++i];
+        else if (arg == "--gap-ms")
+            gapMs = std::atoi(argv[++i]);
+        else
+            return usage();
+    }
+    if (command && !command[0])
+        return usage();
+
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy)
+        die("no display");
+    XSetErrorHandler(ignoreErrors);
+    const std::vector<RRCrtc> crtcs = activeCrtcs();
+    if (crtcs.empty())
+        die("no active CRTC");
+    crtc = crtcs.front();
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    if (mode == "reset") {
+        resetAll();
+        return 0;
+    }
+
+    if (mode == "exec-ramp") {
+        if (!command)
+            return usage();
+        for (int run = 0; run < runs; ++run) {
+            resetAll();
+            const Ramp before = read(crtc);
+            const double t0 = nowMs();
+            const pid_t pid = spawn(command);
+            const double t1 = waitForChange(before, t0 + 10000);
+            if (!waitExit(pid, 10000))
+                stop(pid);  // a one-shot program that did not end
+            if (t1 < 0)
+                std::printf("timeout\n");
+            else
+                std::printf("%.3f\n", t1 - t0);
+            pause(200000000);
+        }
+        resetAll();
+        return 0;
+    }
+
+    if (mode == "exec-window") {
+        if (!command || positional.empty())
+            return usage();
+        XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
+        for (int run = 0; run < runs; ++run) {
+            XSync(dpy, True);  // forget the events of earlier runs
+            const double t0 = nowMs();
+            const pid_t pid = spawn(command);
+            const double t1 = waitForDockedWindow(positional.c_str(), t0 + 10000);
+            if (t1 < 0)
+                std::printf("timeout\n");
+            else
+                std::printf("%.3f\n", t1 - t0);
+            stop(pid);
+            pause(500000000);  // let the tray drop the socket before the next run
+        }
+        return 0;
+    }
+
+    if (mode == "hotkey") {
+        static char* xdotool[] = {const_cast<char*>("xdotool"), const_cast<char*>("key"),
+            const_cast<char*>("ctrl+alt+super+z"), nullptr};
+        static char* xdotoolNoDelay[] = {const_cast<char*>("xdotool"), const_cast<char*>("key"),
+            const_cast<char*>("--delay"), const_cast<char*>("0"), const_cast<char*>("ctrl+alt+super+z"), nullptr};
+        const bool recording = startRecording(XKeysymToKeycode(dpy, XK_z));
+        if (!recording)
+            std::fprintf(stderr, "gamma_watch: no RECORD extension; key times unknown\n");
+        for (int press = 0; press < runs; ++press) {
+            const Ramp before = read(crtc);
+            keySeenMs = -1;
+            double t0 = 0;
+            pid_t pid = -1;
+            if (via == "xtest") {
+                t0 = nowMs();
+                pressHotkeyXTest(true);
+            } else {
+                t0 = nowMs();
+                pid = spawn(via == "xdotool-nodelay" ? xdotoolNoDelay : xdotool);
+            }
+            const double t1 = waitForChange(before, t0 + 3000);
+            if (via == "xtest")
+                pressHotkeyXTest(false);
+            else
+                waitExit(pid, 5000);
+            // The key's record normally arrives before the ramp; give a late one a moment.
+            for (int wait = 0; recording && t1 >= 0 && keySeenMs < 0 && wait < 200; ++wait) {
+                readRecorded();
+                pause(250000);
+            }
+            if (t1 < 0)
+                std::printf("timeout\n");
+            else if (keySeenMs < 0)
+                std::printf("%.3f -\n", t1 - t0);
+            else
+                std::printf("%.3f %.3f\n", t1 - t0, std::max(0.0, t1 - keySeenMs));
+            pause(gapMs * 1000000L);
+        }
+        return 0;
+    }
+
+    if (mode == "record") {
+        const double seconds = std::atof(positional.c_str());
+        if (seconds <= 0)
+            return usage();
+        Ramp last = read(crtc);
+        const double t0 = nowMs();
+        if (command) {
+            const pid_t pid = spawn(command);
+            std::printf("exec %.3f\npid %d\n", t0, static_cast<int>(pid));
+        }
+        std::vector<std::pair<double, Ramp>> seen;
+        const double end = t0 + seconds * 1000;
+        for (;;) {
+            Ramp now;
+            const double t = waitForChange(last, end, &now);
+            if (t < 0)
+                break;
+            seen.emplace_back(t, now);
+            last = std::move(now);
+        }
+        for (const auto& [t, ramp] : seen) {
+            const size_t n = ramp.red.size();
+            std::printf("%.3f %.4f %.4f %.4f\n", t, ramp.red[n - 1] / 65535.0, ramp.green[n - 1] / 65535.0,
+                ramp.blue[n - 1] / 65535.0);
+        }
+        return 0;
+    }
+    return usage();
+}
