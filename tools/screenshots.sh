@@ -24,24 +24,18 @@ if [ "${SCREENSHOTS_INSIDE:-}" != 1 ]; then
     SCREENSHOTS_INSIDE=1 exec "$here/tests/support/with-xorg.sh" "$0" "$out"
 fi
 
-app=$build/src/ambrano
-work=$(mktemp -d /tmp/ambrano-shots.XXXXXX)
+# Fresh user folders, the tray, window finders and waiting come from the end-to-end tests.
+export AMBRANO_BIN=$build/src/ambrano GAMMA_PROBE=$build/tests/gamma_probe
+source "$here/tests/support/e2e-lib.sh"
+app=$AMBRANO_BIN
+work=$E2E_HOME
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do { kill -9 "$pid" && wait "$pid"; } 2>/dev/null || true; done
-    rm -rf "$work"
+    e2e_cleanup
 }
 trap cleanup EXIT
-fail() { echo "screenshots: $*" >&2; exit 1; }
-wait_for() {
-    local what=$1; shift
-    for _ in $(seq 1 200); do "$@" && return 0; sleep 0.05; done
-    fail "timed out waiting for $what"
-}
-
-trayer --edge top --align right --widthtype request --height 28 >/dev/null 2>&1 &
-pids+=($!)
-wait_for "a tray" sh -c "xdotool search --classname trayer >/dev/null"
+start_tray
 
 # A tip picture and a small web server for it.
 mkdir -p "$work/www"
@@ -50,7 +44,7 @@ convert -size 132x132 radial-gradient:'#ffd36b'-'#ff6a3d' -fill '#1d1f2c' -draw 
 port=$(( 20000 + RANDOM % 20000 ))
 /usr/bin/python3 -m http.server "$port" --bind 127.0.0.1 --directory "$work/www" >/dev/null 2>&1 &
 pids+=($!)
-wait_for "the image server" curl -sf -o /dev/null "http://127.0.0.1:$port/tip.png"
+wait_for "the image server" bash -c "exec 3<>/dev/tcp/127.0.0.1/$port"
 
 # The tips cache the app reads at start, so the tip shown is known. No promotional lines.
 builtin_tip='{"ads": [], "tips": [{
@@ -73,38 +67,26 @@ fresh_home() {
     printf '%s\n' "$2" > "$XDG_DATA_HOME/Halvex/tips.json"
 }
 
-# The app's small window is the tray icon, the 372-wide one the panel.
-app_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
-        if xdotool getwindowgeometry "$w" | awk -v want="$1" '/Geometry/ { split($2, s, "x"); exit !(want == "icon" ? s[1] <= 64 : s[1] == 372) }'; then
-            echo "$w"; return 0
-        fi
-    done
-    return 1
-}
-have() { app_window "$1" >/dev/null; }
-
 # run_app [PREFIX...]: starts the app (through PREFIX, e.g. a namespace) and waits for its icon.
 run_app() {
     "$@" "$app" >"$work/app.log" 2>&1 &
     app_pid=$!
     pids+=("$app_pid")
-    wait_for "the tray icon" have icon
+    wait_for "the tray icon" icon_embedded
 }
 stop_app() {
     kill -TERM "$app_pid" 2>/dev/null || true
     wait "$app_pid" 2>/dev/null || true
 }
 open_panel() {
-    xdotool mousemove --window "$(app_window icon)" 8 8 click 1
-    wait_for "the panel" have panel
+    click_icon 1
+    wait_for "the panel" panel_open
     sleep "${1:-1}"  # paint, fetch the tip picture
 }
 # shoot NAME: the panel window as it is on screen.
 shoot() {
     local w geometry
-    w=$(app_window panel) || fail "no panel for $1"
+    w=$(panel_window) || fail "no panel for $1"
     geometry=$(xdotool getwindowgeometry --shell "$w")
     eval "$geometry"
     import -window root "$work/root.png"
@@ -118,7 +100,7 @@ for lang in es en ca; do
     open_panel
     shoot "panel-$lang-off"
     # The day/night switch: 104, 428, 164 x 79 in the panel.
-    xdotool mousemove --window "$(app_window panel)" 186 467 click 1
+    xdotool mousemove --window "$(panel_window)" 186 467 click 1
     sleep 1
     shoot "panel-$lang-on"
     stop_app
@@ -158,8 +140,8 @@ for lang in es en ca; do
     run_app unshare -m --propagation private "$work/in-namespace.sh"
     open_panel
     shoot "panel-$lang-flicker"
-    xdotool mousemove --window "$(app_window icon)" 8 8 click 1
-    wait_for "the panel to close" sh -c '! xdotool search --onlyvisible --classname ambrano | while read -r w; do xdotool getwindowgeometry "$w"; done | grep -q "Geometry: 372x"'
+    click_icon 1
+    wait_for "the panel to close" eval '! panel_open'
     "$work/redshift" 600 &
     conflict_pid=$!
     pids+=("$conflict_pid")

@@ -1,4 +1,5 @@
 #include "brightness/DDC.h"
+#include "platform/linux/I2CDevTransport.h"
 
 #include "RecordingDDCTransport.h"
 
@@ -46,18 +47,6 @@ std::vector<std::string> trace(const std::vector<Event>& events)
         }
     }
     return out;
-}
-
-DDCTiming i2cDevTiming()
-{
-    DDCTiming t;
-    t.beforeTransferUs = 10000;
-    t.beforeReadUs = 40000;
-    t.afterSetUs = 50000;
-    t.retryDelayUs = 50000;
-    t.readAttempts = 4;
-    t.checkReplies = true;
-    return t;
 }
 
 }  // namespace
@@ -153,7 +142,7 @@ TEST(DDCLink, FailedReadOrZeroMaximumGivesNothing)
 TEST(DDCLink, BusTimingWaitsForTheReplyAndAfterEachSet)
 {
     RecordingDDCTransport t;
-    t.timingValue = i2cDevTiming();
+    t.timingValue = I2CDevTransport::standardTiming();
     DDCService s = t.addService("DP-1");
     t.monitors["DP-1"] = {30, 100};
     DDC ddc(&t);
@@ -168,7 +157,7 @@ TEST(DDCLink, BusTimingWaitsForTheReplyAndAfterEachSet)
 TEST(DDCLink, BusRetriesBusyGarbageAndFailedReads)
 {
     RecordingDDCTransport t;
-    t.timingValue = i2cDevTiming();
+    t.timingValue = I2CDevTransport::standardTiming();
     DDCService s = t.addService("DP-1");
     DDC ddc(&t);
     DDC::Reply corrupt = RecordingDDCTransport::replyFor(70, 100);
@@ -193,7 +182,7 @@ TEST(DDCLink, BusRetriesBusyGarbageAndFailedReads)
 TEST(DDCLink, BusGivesUpAfterItsAttempts)
 {
     RecordingDDCTransport t;
-    t.timingValue = i2cDevTiming();
+    t.timingValue = I2CDevTransport::standardTiming();
     DDCService s = t.addService("DP-1");
     t.monitors["DP-1"] = {30, 100, false};  // never answers
     DDC ddc(&t);
@@ -207,7 +196,7 @@ TEST(DDCLink, BusGivesUpAfterItsAttempts)
 TEST(DDCLink, BusTakesAValidZeroMaximumOrUnsupportedAsFinal)
 {
     RecordingDDCTransport t;
-    t.timingValue = i2cDevTiming();
+    t.timingValue = I2CDevTransport::standardTiming();
     DDCService s = t.addService("DP-1");
     DDC ddc(&t);
     t.scriptedReplies.push_back({0, RecordingDDCTransport::replyFor(30, 0)});

@@ -146,6 +146,11 @@ void I2CDevTransport::pause(std::uint32_t microseconds)
 
 DDCTiming I2CDevTransport::timing() const
 {
+    return standardTiming();
+}
+
+DDCTiming I2CDevTransport::standardTiming()
+{
     // The DDC/CI standard: at least 40 ms before reading a reply, 50 ms after a Set. Replies
     // on a bare bus may be garbage or a null "busy" message, so they are checked and asked
     // for again a few times.

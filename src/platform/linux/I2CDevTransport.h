@@ -20,6 +20,8 @@ public:
         std::uint8_t* buffer, std::uint32_t length) override;
     void pause(std::uint32_t microseconds) override;
     DDCTiming timing() const override;
+    // The pauses and checks real monitors need on a bare bus.
+    static DDCTiming standardTiming();
 
     // "eDP-1", "LVDS-1", "DSI-1": panels, which have no DDC/CI.
     static bool isPanelConnector(const QString& connector);
