@@ -11,8 +11,6 @@
 
 namespace {
 
-QRect rect(int x, int y, int w, int h) { return QRect(x, y, w, h); }
-
 ::testing::AssertionResult sameFont(const QFont& actual, double size, QFont::Weight weight)
 {
     const QFont expected = Theme::systemFont(size, weight);
@@ -39,45 +37,6 @@ TEST_F(PanelTest, RootIsA372WideBlackPanel)
     const QImage image = snapshot(*root);
     EXPECT_TRUE(colorNear(at(image, 5, 5), Theme::veskBlack(), 1));
     EXPECT_TRUE(colorNear(at(image, 366, 300), Theme::veskBlack(), 1));
-}
-
-TEST_F(PanelTest, FixedFramesAsLaidOut)
-{
-    PopoverViewController& p = make();
-    EXPECT_EQ(p.titleLabel()->geometry(), rect(20, 12, 232, 30));
-    EXPECT_EQ(p.subtitle()->geometry(), rect(20, 41, 332, 20));
-    EXPECT_EQ(p.settingsButton()->geometry(), rect(322, 40, 28, 26));
-    EXPECT_EQ(p.warmthLabel()->geometry(), rect(20, 110, 150, 16));
-    EXPECT_EQ(p.warmthValue()->geometry(), rect(242, 110, 110, 16));
-    EXPECT_EQ(p.warmthSlider()->geometry(), rect(20, 130, 332, 20));
-    EXPECT_EQ(p.brightLabel()->geometry(), rect(20, 162, 150, 16));
-    EXPECT_EQ(p.brightValue()->geometry(), rect(242, 162, 110, 16));
-    EXPECT_EQ(p.brightSlider()->geometry(), rect(20, 182, 332, 20));
-    EXPECT_EQ(p.themeSwitch()->geometry(), rect(104, 428, 164, 79));
-    EXPECT_EQ(p.flickerBar()->geometry(), rect(20, 560, 332, 24));
-    EXPECT_EQ(p.conflictBar()->geometry(), rect(20, 560, 332, 24));
-    // The switch is centred on the panel.
-    EXPECT_EQ(p.themeSwitch()->x() * 2 + p.themeSwitch()->width(), 372);
-
-    ASSERT_EQ(p.flags().size(), 3u);
-    const Lang order[] = {Lang::es, Lang::en, Lang::ca};
-    const char32_t firsts[] = {0x1F1EA, 0x1F1EC, 0x1F1E6};  // E, G, A
-    const char32_t seconds[] = {0x1F1F8, 0x1F1E7, 0x1F1E9};  // S, B, D
-    for (int i = 0; i < 3; ++i) {
-        const auto& flag = p.flags()[i];
-        EXPECT_EQ(flag.lang, order[i]);
-        EXPECT_EQ(flag.btn->geometry(), rect(260 + 32 * i, 15, 28, 24)) << i;
-        EXPECT_TRUE(flag.btn->flagMode());
-        EXPECT_EQ(flag.btn->fontSize(), 15);
-        EXPECT_TRUE(colorNear(flag.btn->bg(), Theme::veskBlack(), 0));
-        const QList<uint> codes = flag.btn->titleStr().toUcs4();
-        ASSERT_EQ(codes.size(), 2);
-        EXPECT_EQ(codes[0], firsts[i]);
-        EXPECT_EQ(codes[1], seconds[i]);
-    }
-    EXPECT_EQ(p.settingsButton()->titleStr(), QStringLiteral("\u2699\uFE0F"));
-    EXPECT_TRUE(p.settingsButton()->flagMode());
-    EXPECT_EQ(p.settingsButton()->fontSize(), 17);
 }
 
 TEST_F(PanelTest, PresetsSplitTheColumnEndingAt352)
