@@ -7,6 +7,7 @@
 #include "schedule/AppSettings.h"
 #include "schedule/Scheduler.h"
 #include "system/ConflictDetector.h"
+#include "system/WebAddress.h"
 #include "ui/ClickableArea.h"
 #include "ui/FlippedView.h"
 #include "ui/MiniToggle.h"
@@ -64,12 +65,6 @@ QRect frame(double x, double y, double w, double h)
     const int x0 = static_cast<int>(std::lround(x));
     const int y0 = static_cast<int>(std::lround(y));
     return QRect(x0, y0, static_cast<int>(std::lround(x + w)) - x0, static_cast<int>(std::lround(y + h)) - y0);
-}
-
-bool isWebAddress(const QUrl& url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty();
 }
 
 void setTextColor(QLabel* label, const QColor& color)

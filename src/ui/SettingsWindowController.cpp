@@ -11,6 +11,7 @@
 #include "schedule/SolarCalc.h"
 #include "system/EventLog.h"
 #include "system/HotKey.h"
+#include "system/WebAddress.h"
 #include "ui/FlippedView.h"
 #include "ui/Theme.h"
 
@@ -372,7 +373,7 @@ void SettingsWindowController::openAbout()
     if (!aboutURL_)
         return;
     const QUrl url(*aboutURL_, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+    if (!isWebAddress(url))
         return;
     if (openURL)
         openURL(url);

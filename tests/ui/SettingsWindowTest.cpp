@@ -608,12 +608,14 @@ TEST_F(SettingsWindowTest, CreditsAndTheirLinkComeFromTheFeed)
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0], QUrl(QStringLiteral("https://example.org/marren")));
 
-    // Not an address: nothing opens.
-    document.about = MessageSource {{QStringLiteral("en"), QStringLiteral("x")}, {QStringLiteral("url"), QStringLiteral("not an address")}};
-    Tips::shared().apply(document);
-    controller.show();
-    QTest::mouseClick(child<VeskFlatButton>("aboutLink"), Qt::LeftButton);
-    EXPECT_EQ(opened.size(), 1u);
+    // Not a web address: nothing is handed to the desktop.
+    for (const char* address : {"not an address", "file:///etc/passwd", "smb://host/share", "steam://run/1", "https://"}) {
+        document.about = MessageSource {{QStringLiteral("en"), QStringLiteral("x")}, {QStringLiteral("url"), QString::fromLatin1(address)}};
+        Tips::shared().apply(document);
+        controller.show();
+        QTest::mouseClick(child<VeskFlatButton>("aboutLink"), Qt::LeftButton);
+        EXPECT_EQ(opened.size(), 1u) << address;
+    }
 
     // No link at all.
     document.about = MessageSource {{QStringLiteral("en"), QStringLiteral("x")}};
