@@ -22,6 +22,7 @@
 #include <QPainterPath>
 #include <QTimer>
 
+#include <array>
 #include <cstdio>
 
 namespace {
@@ -49,6 +50,16 @@ QPixmap boltPixmap(int size, const QColor& fill, const QColor& edge)
     return pixmap;
 }
 
+QIcon boltIcon(bool active)
+{
+    QIcon result;
+    const QColor fill = active ? Theme::veskRed() : Theme::veskWhite();
+    const QColor edge = active ? Theme::veskRed().darker(160) : QColor(0, 0, 0, 140);
+    for (int size : {16, 22, 24, 32, 48, 64})
+        result.addPixmap(boltPixmap(size, fill, edge));
+    return result;
+}
+
 }  // namespace
 
 AppDelegate::AppDelegate(SleepWatcher* sleepWatcher, QObject* parent)
@@ -70,12 +81,10 @@ AppDelegate::~AppDelegate()
 
 QIcon AppDelegate::icon(bool active)
 {
-    QIcon result;
-    const QColor fill = active ? Theme::veskRed() : Theme::veskWhite();
-    const QColor edge = active ? Theme::veskRed().darker(160) : QColor(0, 0, 0, 140);
-    for (int size : {16, 22, 24, 32, 48, 64})
-        result.addPixmap(boltPixmap(size, fill, edge));
-    return result;
+    // Built once and never freed: a new icon on every change left its scaled copies behind in
+    // Qt's pixmap cache (keyed by pixmaps that no longer existed) while a tray showed it.
+    static const auto* const icons = new std::array<QIcon, 2>{boltIcon(false), boltIcon(true)};
+    return (*icons)[active ? 1 : 0];
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -104,8 +113,11 @@ void AppDelegate::applicationDidFinishLaunching()
     // 4. The icon follows the filter.
     QPointer<AppDelegate> self(this);
     VeskEngine::shared().onChange = [self](bool enabled) {
-        if (self && self->statusItem_)
-            self->statusItem_->setIcon(icon(enabled));
+        if (!self || !self->statusItem_)
+            return;
+        const QIcon next = icon(enabled);
+        if (self->statusItem_->icon().cacheKey() != next.cacheKey())
+            self->statusItem_->setIcon(next);
     };
 
     // 5. Re-apply after display changes.
