@@ -45,11 +45,7 @@ QNetworkAccessManager& network()
     return *manager;
 }
 
-struct Location {
-    double latitude;
-    double longitude;
-    QString name;
-};
+using Location = Geo::Location;
 
 std::optional<Location> parse(const QByteArray& body)
 {
@@ -130,6 +126,11 @@ void start(std::function<void(bool)> completion)
 }
 
 }  // namespace
+
+std::optional<Geo::Location> Geo::decode(const QByteArray& body)
+{
+    return parse(body);
+}
 
 QString Geo::serviceUrl()
 {

@@ -2,9 +2,11 @@
 // The user's approximate position from the connection's public address, looked up once
 // per request of the user at an IP-geolocation service over plain HTTP.
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class Geo {
 public:
@@ -20,6 +22,14 @@ public:
     static QString serviceUrl();
     static int timeoutMs();
     static void setService(const QString& baseUrl, int timeoutMs = defaultTimeoutMs);
+
+    struct Location {
+        double latitude;
+        double longitude;
+        QString name;
+    };
+    // The service's answer; absent unless it holds finite "lat" and "lon" numbers.
+    static std::optional<Location> decode(const QByteArray& body);
 
     Geo() = delete;
 };
