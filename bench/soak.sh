@@ -53,30 +53,42 @@ click() {
 # The panel is the one window beyond the icon's (none on the SNI host); a tight poll keeps
 # thousands of open/close rounds quick.
 windows_now() { { xdotool search --onlyvisible --classname ambrano 2>/dev/null || true; } | wc -l; }
+# await_windows N [SECONDS]: polls until N of the app's windows are on screen.
 await_windows() {
+  local deadline=$((SECONDS + ${2:-30}))
+  while [ "$SECONDS" -lt "$deadline" ]; do [ "$(windows_now)" -eq "$1" ] && return 0; sleep 0.01; done
+  return 1
+}
+# One click that should bring N windows; on the SNI host an Activate now and then shows no
+# panel (counted in LOST, see the README), and the click is repeated.
+click_for() {
   local _
-  for _ in $(seq 1 500); do [ "$(windows_now)" -eq "$1" ] && return 0; sleep 0.01; done
-  fail "timed out waiting for $1 visible windows"
+  for _ in 1 2 3; do
+    click
+    await_windows "$1" 3 && return 0
+    LOST=$((LOST + 1))
+  done
+  fail "no $1 visible windows after three clicks (there are $(windows_now))"
 }
 panels() {
   local i
   for i in $(seq 1 "$1"); do
-    click; await_windows $((BASE + 1))
-    click; await_windows "$BASE"
+    click_for $((BASE + 1))
+    click_for "$BASE"
   done
 }
 
 # Across the warmth slider and back, with the panel open (the slider is at y = 140).
 drags() {
   local P args=() i
-  click; await_windows $((BASE + 1))
+  click_for $((BASE + 1))
   P=$(panel_window)
   for i in $(seq 1 "$1"); do
     args+=(mousemove --window "$P" 40 140 mousedown 1 mousemove --window "$P" 200 140
       mousemove --window "$P" 330 140 mouseup 1)
   done
   xdotool "${args[@]}"
-  click; await_windows "$BASE"
+  click_for "$BASE"
 }
 
 plugs() {
@@ -113,12 +125,13 @@ for TRAY in "${trays[@]}"; do
     wait_for "the item on the SNI host" grep -q 'sni_host: item' "$E2E_HOME/sni.log"
   fi
   sleep 1
-  BASE=$(windows_now)
+  BASE=$(windows_now) LOST=0
   run toggle toggles
   run panel panels
   run drag drags
   run plug plugs
   run wake wakes
+  echo "$TRAY    clicks that showed or hid no panel (repeated): $LOST"
   kill -TERM "$APP_PID"; wait "$APP_PID" || true
   if [ "$TRAY" = xembed ]; then
     kill "$TRAY_PID"
