@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QKeyEvent>
@@ -416,8 +417,15 @@ void SettingsWindowController::copyFeedback()
 void SettingsWindowController::showHotKey()
 {
     const QString prefix = L(QStringLiteral("hotkey")) + QStringLiteral(":  ");
-    if (hkLabel_)
-        hkLabel_->setText(prefix + (recording_ ? L(QStringLiteral("recording")) : HotKey::shared().label()));
+    if (hkLabel_) {
+        const QString text = prefix + (recording_ ? L(QStringLiteral("recording")) : HotKey::shared().label());
+        // Four modifier names and a long key name do not fit at the usual size.
+        QFont font = Theme::systemFont(12, QFont::Normal);
+        for (qreal size = 11; size >= 9 && QFontMetricsF(font).horizontalAdvance(text) > hkLabel_->width(); --size)
+            font = Theme::systemFont(size, QFont::Normal);
+        hkLabel_->setFont(font);
+        hkLabel_->setText(text);
+    }
     if (!hkTakenLabel_)
         return;
     const auto refused = HotKey::shared().refused();

@@ -495,6 +495,16 @@ TEST_F(SettingsWindowTest, ATakenCombinationIsSaidBelowTheShortcutAndNotTaken)
     EXPECT_EQ(controller.hkTakenLabel()->text(), QString());
 }
 
+TEST_F(SettingsWindowTest, TheLongestShortcutFitsItsLine)
+{
+    Localization::shared().set(Lang::ca);
+    HotKey::shared().rebind(121, 0x1B00);  // Ctrl+Alt+Shift+Super+Page Down
+    controller.show();
+    QLabel* line = controller.hkLabel();
+    EXPECT_TRUE(line->text().endsWith(QStringLiteral("Ctrl+Alt+Shift+Super+Page Down")));
+    EXPECT_LE(QFontMetricsF(line->font()).horizontalAdvance(line->text()), line->width());
+}
+
 TEST_F(SettingsWindowTest, EscapeStopsAndKeepsTheShortcut)
 {
     controller.show();
