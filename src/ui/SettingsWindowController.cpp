@@ -18,15 +18,14 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QFontMetricsF>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QTextLayout>
 #include <QTimer>
-
 
 namespace {
 
@@ -77,15 +76,20 @@ std::uint64_t modifierFlags(Qt::KeyboardModifiers modifiers)
 }
 
 // The key the user pressed, never the character Shift or the layout made of it: the hot-key
-// service reads the hardware key at its unshifted level; an event without one (synthetic,
-// or a platform that gives no key number) is read by its keysym.
+// service reads the hardware key at its unshifted level. An event without a key number
+// (synthetic, or another platform) is read by its keysym, except a shifted character that
+// is not a letter: which key made it depends on the layout.
 std::optional<std::uint32_t> recordedKeyCode(const QKeyEvent& key)
 {
     if (key.modifiers().testFlag(Qt::KeypadModifier))
         return std::nullopt;
     if (key.nativeScanCode() != 0)
         return HotKey::shared().keyCodeForNativeKey(key.nativeScanCode(), key.nativeModifiers());
-    if (const auto found = KeyCodes::byKeysym(key.nativeVirtualKey()); found && key.nativeVirtualKey() != 0)
+    const quint32 sym = key.nativeVirtualKey();
+    const bool letter = (sym >= 'A' && sym <= 'Z') || (sym >= 'a' && sym <= 'z');
+    if (sym == 0 || (key.modifiers().testFlag(Qt::ShiftModifier) && sym < 0x100 && !letter))
+        return std::nullopt;
+    if (const auto found = KeyCodes::byKeysym(sym))
         return found->code;
     return std::nullopt;
 }
