@@ -87,7 +87,7 @@ drags() {
     args+=(mousemove --window "$P" 40 140 mousedown 1 mousemove --window "$P" 200 140
       mousemove --window "$P" 330 140 mouseup 1)
   done
-  xdotool "${args[@]}"
+  xdotool "${args[@]}" || fail "the drags stopped: the panel closed under them"
   click_for "$BASE"
 }
 

@@ -74,8 +74,9 @@ app_window() {
     local w WINDOW X Y WIDTH HEIGHT SCREEN
     for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
         # A window may close between the search and this question: skip it.
-        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)" || continue
-        [ -n "${WIDTH:-}" ] || continue
+        WIDTH=
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
+        [ -n "$WIDTH" ] || continue
         if (( $1 )); then echo "$w"; return 0; fi
     done
     return 1
