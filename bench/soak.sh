@@ -4,6 +4,7 @@
 # tray (trayer) and once with a StatusNotifierItem host (bench/sni_host on a private bus), on a
 # private Xorg, and prints the app's resident memory after every 1,000 operations of each kind.
 #   bench/soak.sh [operations per kind, default 2000] [xembed|sni ...]
+# SOAK_KINDS picks some of the kinds (default "toggle panel drag plug wake").
 # Builds what it needs in build-soak/ (or uses AMBRANO_BUILD, a build with tests and benchmarks).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -82,6 +83,7 @@ panels() {
 drags() {
   local P args=() i
   click_for $((BASE + 1))
+  wait_for "the panel" panel_open
   P=$(panel_window)
   for i in $(seq 1 "$1"); do
     args+=(mousemove --window "$P" 40 140 mousedown 1 mousemove --window "$P" 200 140
@@ -126,11 +128,7 @@ for TRAY in "${trays[@]}"; do
   fi
   sleep 1
   BASE=$(windows_now) LOST=0
-  run toggle toggles
-  run panel panels
-  run drag drags
-  run plug plugs
-  run wake wakes
+  for kind in ${SOAK_KINDS:-toggle panel drag plug wake}; do run "$kind" "${kind}s"; done
   echo "$TRAY    clicks that showed or hid no panel (repeated): $LOST"
   kill -TERM "$APP_PID"; wait "$APP_PID" || true
   if [ "$TRAY" = xembed ]; then
