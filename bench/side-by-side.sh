@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Measures Ambrano and gammastep side by side on a private Xorg (dummy driver) with a tray:
-# start-up, memory, idle cost, hotkey latency, transition smoothness, apply cost.
+# start-up, memory, idle cost, hotkey latency, transition smoothness, recovery from another
+# client's gamma reset (and the guard's cost), apply cost.
 # Prints one table and writes it as JSON (default: <build>/bench/side-by-side.json).
 #   bench/side-by-side.sh [--quick] [--json FILE]
 # AMBRANO_BUILD picks the build folder (default: build). Takes about three minutes;
