@@ -440,13 +440,13 @@ def guard_rows(a, g):
 
     def cost(x):
         i = x["guard_idle"]
-        return f"{i['cpu_ms'] * 60 / i['seconds']:.2f} ms, {i['voluntary_switches'] * 60 / i['seconds']:.0f} wakeups"
+        return f"{i['cpu_ms'] * 60 / i['seconds']:.2f} ms, {i['voluntary_switches'] * 60 / i['seconds']:.0f} switches"
 
     n = len(a["guard_recovery_ms"])
     return [
         (f"another client resets the ramps → back (median / worst of {n})", recovery(a), recovery(g),
          "≤ 2 s (guard period)"),
-        ("  CPU per minute, filter on, two outputs", cost(a), cost(g), ""),
+        ("  CPU per minute, filter on, two outputs (voluntary context switches)", cost(a), cost(g), ""),
     ]
 
 

@@ -202,13 +202,15 @@ std::vector<DisplayID> X11DisplayServices::activeDisplays()
 
 std::optional<GammaRamp> X11DisplayServices::readRamp(RRCrtc crtc)
 {
-    Display* dpy = connection_.display();
-    const int size = XRRGetCrtcGammaSize(dpy, crtc);
-    if (size <= 0)
-        return std::nullopt;
-    XRRCrtcGamma* gamma = XRRGetCrtcGamma(dpy, crtc);
+    // One round trip: the reply carries the size (0 for a CRTC without gamma). The guard
+    // reads every CRTC every period, so a second one per read would double its cost.
+    XRRCrtcGamma* gamma = XRRGetCrtcGamma(connection_.display(), crtc);
     if (!gamma)
         return std::nullopt;
+    if (gamma->size <= 0) {
+        XRRFreeGamma(gamma);
+        return std::nullopt;
+    }
     GammaRamp ramp;
     ramp.red.assign(gamma->red, gamma->red + gamma->size);
     ramp.green.assign(gamma->green, gamma->green + gamma->size);
