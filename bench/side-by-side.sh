@@ -4,7 +4,7 @@
 # client's gamma reset (and the guard's cost), apply cost.
 # Prints one table and writes it as JSON (default: <build>/bench/side-by-side.json).
 #   bench/side-by-side.sh [--quick] [--json FILE]
-# AMBRANO_BUILD picks the build folder (default: build). Takes about three minutes;
+# AMBRANO_BUILD picks the build folder (default: build). Takes about eight minutes;
 # --quick shortens every phase for trying the script out (its figures are not the real ones).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
