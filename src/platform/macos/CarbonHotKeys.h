@@ -1,0 +1,31 @@
+#pragma once
+// Global shortcuts through the Carbon Event Manager's hot keys. The stored key codes and masks
+// are already the ones it takes, so they pass through unchanged.
+
+#include "platform/HotKeyService.h"
+
+#include <QObject>
+
+#include <map>
+
+class CarbonHotKeys : public QObject, public HotKeyService {
+public:
+    CarbonHotKeys() = default;
+    ~CarbonHotKeys() override;
+
+    void installHandler(Handler onPressed) override;
+    std::optional<Ref> registerHotKey(std::uint32_t keyCode, std::uint32_t mods) override;
+    void unregisterHotKey(Ref ref) override;
+
+    // The four-character code our hot keys carry ("VSK1").
+    static constexpr std::uint32_t signature = ('V' << 24) | ('S' << 16) | ('K' << 8) | '1';
+
+    // Called by the event handler for each press.
+    void firePressed();
+
+private:
+    Handler handler_;
+    void* handlerRef_ = nullptr;       // EventHandlerRef, once installed
+    std::map<Ref, void*> hotKeys_;     // EventHotKeyRef of each registration
+    Ref nextRef_ = 1;
+};
