@@ -23,9 +23,11 @@ std::vector<DisplayID> QuartzDisplayServices::activeDisplays()
     return displays;
 }
 
-void QuartzDisplayServices::setTransferTables(DisplayID display, const TransferTables& tables)
+GammaResult QuartzDisplayServices::setTransferTables(DisplayID display, const TransferTables& tables)
 {
-    CGSetDisplayTransferByTable(display, TransferTables::size, tables.red.data(), tables.green.data(), tables.blue.data());
+    const CGError status = CGSetDisplayTransferByTable(display, TransferTables::size,
+        tables.red.data(), tables.green.data(), tables.blue.data());
+    return status == kCGErrorSuccess ? GammaResult::applied : GammaResult::unsupported;
 }
 
 void QuartzDisplayServices::restoreColorProfiles()

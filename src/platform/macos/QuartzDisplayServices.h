@@ -15,7 +15,8 @@ public:
     ~QuartzDisplayServices() override;
 
     std::vector<DisplayID> activeDisplays() override;
-    void setTransferTables(DisplayID display, const TransferTables& tables) override;
+    // Any refusal counts as unsupported: Quartz does not tell another program's hold apart.
+    GammaResult setTransferTables(DisplayID display, const TransferTables& tables) override;
     void restoreColorProfiles() override;
     void registerReconfigurationCallback(ReconfigurationCallback callback) override;
     bool isBuiltin(DisplayID display) override;

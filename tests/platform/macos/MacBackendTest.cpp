@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(References, QuartzTables, ::testing::Values(
     Reference {0, 100, 1.0F, 1.0F, 1.0F},   // 6500 K: nearly the identity
     Reference {100, 50, 0.5F, 0.0F, 0.0F})); // pure red at half brightness
 
-TEST_F(MacBackend, DescribesTheActiveDisplays)
+TEST_F(MacBackend, DescribesTheActiveDisplaysAndWhatTheirTablesDid)
 {
     QuartzDisplayServices displays;
     EXPECT_EQ(displays.activeDisplays(), (std::vector<DisplayID> {1, 2}));
@@ -97,6 +97,9 @@ TEST_F(MacBackend, DescribesTheActiveDisplays)
     EXPECT_FALSE(displays.isBuiltin(2));
     EXPECT_EQ(displays.pixelsWide(2), 2560U);
     EXPECT_EQ(displays.pixelsHigh(2), 1440U);
+    EXPECT_EQ(displays.setTransferTables(2, {}), GammaResult::applied);
+    FakeMac::system().displays[1].gammaError = kCGErrorNoneAvailable;
+    EXPECT_EQ(displays.setTransferTables(2, {}), GammaResult::unsupported);
     FakeMac::system().displays.clear();
     EXPECT_TRUE(displays.activeDisplays().empty());
 }
