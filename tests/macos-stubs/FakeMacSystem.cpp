@@ -204,12 +204,6 @@ CFStringRef __CFStringMakeConstantString(const char* cStr)
     return reinterpret_cast<CFStringRef>(&constant);
 }
 
-CFTypeRef CFRetain(CFTypeRef cf)
-{
-    const_cast<Object*>(object(cf))->references++;
-    return cf;
-}
-
 void CFRelease(CFTypeRef cf)
 {
     auto* o = const_cast<Object*>(object(cf));

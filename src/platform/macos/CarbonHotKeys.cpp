@@ -1,5 +1,7 @@
 #include "platform/macos/CarbonHotKeys.h"
 
+// Keeps AssertMacros.h (pulled in by Carbon) from defining check(), verify() and require().
+#define __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES 0
 #include <Carbon/Carbon.h>
 
 namespace {

@@ -16,7 +16,7 @@ enum { eventHotKeyExistsErr = -9878, eventHotKeyInvalidErr = -9879 };
 
 // 'keyb' and its hot-key-pressed kind.
 enum { kEventClassKeyboard = 0x6B657962 };
-enum { kEventHotKeyPressed = 5, kEventHotKeyReleased = 6 };
+enum { kEventHotKeyPressed = 5 };
 
 typedef struct OpaqueEventRef* EventRef;
 typedef struct OpaqueEventHandlerRef* EventHandlerRef;

@@ -30,7 +30,6 @@ extern const CFRunLoopMode kCFRunLoopCommonModes;
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
 
-CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf);
 Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);

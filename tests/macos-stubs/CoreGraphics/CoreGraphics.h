@@ -14,20 +14,14 @@ typedef float CGGammaValue;
 
 enum CGError : std::int32_t {
     kCGErrorSuccess = 0,
-    kCGErrorFailure = 1000,
     kCGErrorIllegalArgument = 1001,
-    kCGErrorInvalidConnection = 1002,
     kCGErrorNoneAvailable = 1011,
 };
 
 typedef std::uint32_t CGDisplayChangeSummaryFlags;
 enum : std::uint32_t {
     kCGDisplayBeginConfigurationFlag = (1 << 0),
-    kCGDisplayMovedFlag = (1 << 1),
-    kCGDisplaySetMainFlag = (1 << 2),
     kCGDisplaySetModeFlag = (1 << 3),
-    kCGDisplayAddFlag = (1 << 4),
-    kCGDisplayRemoveFlag = (1 << 5),
 };
 
 typedef void (*CGDisplayReconfigurationCallBack)(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags, void* userInfo);

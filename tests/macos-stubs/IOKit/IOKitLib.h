@@ -29,7 +29,7 @@ typedef void (*IOServiceInterestCallback)(void* refcon, io_service_t service, st
 #define IO_OBJECT_NULL ((io_object_t)0)
 #define kIOServicePlane "IOService"
 
-enum { kIORegistryIterateRecursively = 0x00000001, kIORegistryIterateParents = 0x00000002 };
+enum { kIORegistryIterateRecursively = 0x00000001 };
 
 extern const mach_port_t kIOMainPortDefault;
 

@@ -3,6 +3,5 @@
 
 #define kIOMessageCanSystemSleep 0xe0000270
 #define kIOMessageSystemWillSleep 0xe0000280
-#define kIOMessageSystemWillNotSleep 0xe0000290
 #define kIOMessageSystemHasPoweredOn 0xe0000300
 #define kIOMessageSystemWillPowerOn 0xe0000320
