@@ -36,6 +36,7 @@ struct IOObject {
 
 FakeMac::System machine;
 int liveCF = 0;
+int liveCFAtReset = 0;  // so that one test's leak is not the next one's
 std::map<io_object_t, IOObject> ioObjects;
 io_object_t nextHandle = 1;
 
@@ -130,6 +131,8 @@ void reset()
     hotKeys.clear();
     handlers.clear();
     power.reset();
+    ioObjects.clear();
+    liveCFAtReset = liveCF;
 }
 
 System& system()
@@ -139,7 +142,7 @@ System& system()
 
 int liveObjects()
 {
-    return liveCF + static_cast<int>(ioObjects.size());
+    return liveCF - liveCFAtReset + static_cast<int>(ioObjects.size());
 }
 
 int reconfigure(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags)

@@ -84,7 +84,7 @@ struct System {
 void reset();
 System& system();
 
-// CoreFoundation and IOKit objects created and not yet released.
+// CoreFoundation and IOKit objects created since reset() and not yet released.
 int liveObjects();
 
 // System events. Each returns how many callbacks it reached.
