@@ -24,7 +24,7 @@ struct Object {
     bool constant = false;
     std::string text;                 // string contents, URL path or bundle path
     int entry = -1;                   // registry index of an AV service
-    const Object* identifier = nullptr;  // a bundle's identifier, owned by it
+    std::map<std::string, const Object*> values;  // a bundle's Info.plist strings, owned by it
 };
 
 // IOKit objects: the registry root, iterators and entries, by handle.
@@ -212,8 +212,8 @@ void CFRelease(CFTypeRef cf)
     auto* o = const_cast<Object*>(object(cf));
     if (o->constant || --o->references > 0)
         return;
-    if (o->identifier)
-        CFRelease(o->identifier);
+    for (const auto& [key, value] : o->values)
+        CFRelease(value);
     --liveCF;
     delete o;
 }
@@ -263,15 +263,25 @@ CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef bundleURL)
     const std::string& path = object(bundleURL)->text;
     if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return nullptr;
-    Object* bundle = newObject(bundleType, path);
-    if (const auto id = plistString(readFile(path + "/Contents/Info.plist"), "CFBundleIdentifier"))
-        bundle->identifier = newObject(stringType, *id);
-    return reinterpret_cast<CFBundleRef>(bundle);
+    return reinterpret_cast<CFBundleRef>(newObject(bundleType, path));
+}
+
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
+{
+    auto* b = const_cast<Object*>(object(bundle));
+    const std::string& name = object(key)->text;
+    if (!b->values.count(name)) {
+        const auto value = plistString(readFile(b->text + "/Contents/Info.plist"), name);
+        if (!value)
+            return nullptr;
+        b->values[name] = newObject(stringType, *value);
+    }
+    return b->values[name];
 }
 
 CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
 {
-    return reinterpret_cast<CFStringRef>(object(bundle)->identifier);
+    return static_cast<CFStringRef>(CFBundleGetValueForInfoDictionaryKey(bundle, CFSTR("CFBundleIdentifier")));
 }
 
 CFRunLoopRef CFRunLoopGetMain(void)

@@ -1,39 +1,46 @@
 #pragma once
-// Puts a verified, unpacked application bundle in place of the running one: clears its
-// quarantine attribute, writes the swap script beside it and starts the script, which waits
-// for this process to end, swaps the bundles by renames and opens the new one. The paths
-// reach the script as arguments, never as part of its text.
+// Installation of an application bundle: "<name>.app" with Contents/MacOS/<executable> and
+// its version in Contents/Info.plist. The new bundle's quarantine attribute is cleared, and a
+// small script, started as we quit, waits for this process to end, swaps the bundles by
+// renames and opens the new one. The paths reach the script as arguments, never as its text.
 
-#include <QString>
+#include "platform/Installer.h"
+
 #include <QStringList>
 
 #include <functional>
 #include <optional>
 
-class MacInstaller {
+class ArchiveExtractor;
+class ProcessLauncher;
+
+class MacInstaller : public Installer {
 public:
     // Runs a program and waits for it; its result is not looked at.
     using Run = std::function<void(const QString& program, const QStringList& arguments)>;
-    // Starts a program that outlives us; false when it could not be started.
-    using Start = std::function<bool(const QString& program, const QStringList& arguments)>;
 
-    explicit MacInstaller(Run run = waitFor, Start start = startDetached);
+    MacInstaller(ArchiveExtractor& extractor, ProcessLauncher& launcher, Run run = waitFor);
 
-    // newBundle: the unpacked "….app" folder inside the installation's work folder, where the
-    // script is written. currentBundle: the running bundle. pid: the running process. False,
-    // with nothing started, when either bundle is unfit; true once the script was started
-    // (or could not be, which leaves the old version in place).
-    bool install(const QString& newBundle, const QString& currentBundle, qint64 pid) const;
+    bool install(const QByteArray& archive, const QString& version) override;
 
-    // The five-line script; arguments PID, NEW, CUR.
+    // The five-line script; its paths arrive as arguments: PID, NEW, CUR.
     static QString swapScript();
     // The bundle an executable at <bundle>/Contents/MacOS/<name> belongs to.
     static std::optional<QString> bundleForExecutable(const QString& executablePath);
-
+    // CFBundleShortVersionString of the bundle's Info.plist.
+    static std::optional<QString> bundleVersion(const QString& bundle);
     static void waitFor(const QString& program, const QStringList& arguments);
-    static bool startDetached(const QString& program, const QStringList& arguments);
+
+    // Seams for tests; by default the system's temporary folder and this process.
+    void setTemporaryFolder(const QString& folder) { temporaryFolder_ = folder; }
+    void setRunningExecutable(const QString& path) { runningExecutable_ = path; }
+    void setRunningPid(qint64 pid) { runningPid_ = pid; }
 
 private:
+    ArchiveExtractor& extractor_;
+    ProcessLauncher& launcher_;
     Run run_;
-    Start start_;
+    QString temporaryFolder_;
+    QString runningExecutable_;
+    qint64 runningPid_ = 0;
 };

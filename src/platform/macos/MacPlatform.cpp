@@ -16,10 +16,15 @@ struct MacPlatform::Parts {
     DisplayServicesBacklight backlight;
     IOAVServiceTransport ddcTransport;
     MacInstaller installer;
+
+    Parts(ArchiveExtractor& extractor, ProcessLauncher& launcher)
+        : installer(extractor, launcher)
+    {
+    }
 };
 
-MacPlatform::MacPlatform()
-    : parts_(std::make_unique<Parts>())
+MacPlatform::MacPlatform(ArchiveExtractor& extractor, ProcessLauncher& launcher)
+    : parts_(std::make_unique<Parts>(extractor, launcher))
 {
 }
 
@@ -31,4 +36,4 @@ SleepWatcher& MacPlatform::sleepWatcher() { return parts_->sleepWatcher; }
 RunningApplications& MacPlatform::runningApplications() { return parts_->runningApplications; }
 const Backlight& MacPlatform::backlight() { return parts_->backlight.functions(); }
 DDCTransport& MacPlatform::ddcTransport() { return parts_->ddcTransport; }
-const MacInstaller& MacPlatform::installer() { return parts_->installer; }
+Installer& MacPlatform::installer() { return parts_->installer; }

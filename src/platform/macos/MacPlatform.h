@@ -11,11 +11,14 @@
 
 #include <memory>
 
-class MacInstaller;
+class ArchiveExtractor;
+class Installer;
+class ProcessLauncher;
 
 class MacPlatform {
 public:
-    MacPlatform();
+    // The installer unpacks updates with extractor and starts its swap script with launcher.
+    MacPlatform(ArchiveExtractor& extractor, ProcessLauncher& launcher);
     ~MacPlatform();
 
     DisplayServices& displays();
@@ -26,8 +29,8 @@ public:
     const Backlight& backlight();
     // DDC/CI to external monitors through IOAVService.
     DDCTransport& ddcTransport();
-    // Swaps in an unpacked update bundle after we quit.
-    const MacInstaller& installer();
+    // Swaps in an update's bundle after we quit.
+    Installer& installer();
 
 private:
     struct Parts;

@@ -12,6 +12,10 @@
 #include "platform/macos/LibprocRunningApplications.h"
 #include "platform/macos/MacInstaller.h"
 #include "platform/macos/QuartzDisplayServices.h"
+#include "platform/linux/LibArchiveExtractor.h"
+
+#include "FakeProcessLauncher.h"
+#include "support/ZipBuilder.h"
 
 #include <IOKit/IOMessage.h>
 
@@ -316,53 +320,61 @@ TEST(LibprocBundles, TheInnermostBundleOwnsTheExecutable)
 
 // --- Installer ------------------------------------------------------------------------
 
-struct Command {
-    QString program;
-    QStringList arguments;
-};
+QByteArray macBundleZip(const QString& version, const QString& executable = QStringLiteral("Ambrano"), int mode = 0755)
+{
+    const QString plist = QStringLiteral("<plist><dict><key>CFBundleExecutable</key><string>Ambrano</string>"
+                                         "<key>CFBundleShortVersionString</key><string>%1</string></dict></plist>").arg(version);
+    return ZipBuilder()
+        .folder(QStringLiteral("Ambrano.app"))
+        .file(QStringLiteral("Ambrano.app/Contents/Info.plist"), plist.toUtf8())
+        .file(QStringLiteral("Ambrano.app/Contents/MacOS/") + executable, "new " + version.toUtf8(), mode)
+        .build();
+}
 
-class MacInstallerTest : public ::testing::Test {
+class MacInstallerTest : public MacBackend {
 protected:
-    void makeBundle(const QString& path, const QByteArray& mark, bool withPlist = true)
+    void SetUp() override
     {
-        ASSERT_TRUE(QDir().mkpath(path + QStringLiteral("/Contents/MacOS")));
-        QFile binary(path + QStringLiteral("/Contents/MacOS/Ambrano"));
+        MacBackend::SetUp();
+        ASSERT_TRUE(root.isValid());
+        // Blanks, quotes, "$", "$(…)", backquotes and a line break: no path may change the script.
+        apps = root.filePath(QStringLiteral("my apps 'q' \"d\" $HOME $(touch pwned) `touch pwned`\n"));
+        ASSERT_TRUE(QDir().mkpath(current() + QStringLiteral("/Contents/MacOS")));
+        QFile binary(current() + QStringLiteral("/Contents/MacOS/Ambrano"));
         ASSERT_TRUE(binary.open(QIODevice::WriteOnly));
-        binary.write(mark);
-        if (withPlist) {
-            QFile plist(path + QStringLiteral("/Contents/Info.plist"));
-            ASSERT_TRUE(plist.open(QIODevice::WriteOnly));
-        }
+        binary.write("old");
     }
-    MacInstaller installer()
+    QString current() const { return apps + QStringLiteral("/Ambrano.app"); }
+    std::unique_ptr<MacInstaller> makeInstaller()
     {
-        return MacInstaller([this](const QString& p, const QStringList& a) { ran.push_back({p, a}); },
-            [this](const QString& p, const QStringList& a) { started.push_back({p, a}); return true; });
+        auto installer = std::make_unique<MacInstaller>(extractor, launcher,
+            [this](const QString& p, const QStringList& a) { ran.push_back({p, a}); });
+        installer->setTemporaryFolder(root.filePath(QStringLiteral("tmp")));
+        installer->setRunningExecutable(current() + QStringLiteral("/Contents/MacOS/Ambrano"));
+        installer->setRunningPid(999999999);
+        return installer;
     }
 
     QTemporaryDir root;
-    std::vector<Command> ran;
-    std::vector<Command> started;
+    QString apps;
+    LibArchiveExtractor extractor;
+    FakeProcessLauncher launcher;
+    std::vector<std::pair<QString, QStringList>> ran;
 };
 
 TEST_F(MacInstallerTest, HostilePathsReachTheScriptAsArgumentsAndTheSwapHappens)
 {
-    const QString work = root.filePath(QStringLiteral("veskupdate-1.2 \"$(touch pwned)\" `touch pwned` \\"));
-    const QString newBundle = work + QStringLiteral("/New $HOME \"x\".app");
-    const QString current = root.filePath(QStringLiteral("Cur'\n$(touch pwned)\".app"));
-    makeBundle(newBundle, "new");
-    makeBundle(current, "old");
-
-    ASSERT_TRUE(installer().install(newBundle, current, 999999999));
+    ASSERT_TRUE(makeInstaller()->install(macBundleZip(QStringLiteral("1.4")), QStringLiteral("1.4")));
+    const QString work = root.filePath(QStringLiteral("tmp/veskupdate-1.4"));
+    const QString newBundle = work + QStringLiteral("/Ambrano.app");
     const QString script = work + QStringLiteral("/swap.sh");
     ASSERT_EQ(ran.size(), 2U);
-    EXPECT_EQ(ran[0].program, QStringLiteral("/usr/bin/xattr"));
-    EXPECT_EQ(ran[0].arguments, (QStringList {"-dr", "com.apple.quarantine", newBundle}));
-    EXPECT_EQ(ran[1].program, QStringLiteral("/bin/chmod"));
-    EXPECT_EQ(ran[1].arguments, (QStringList {"+x", script}));
-    ASSERT_EQ(started.size(), 1U);
-    EXPECT_EQ(started[0].program, QStringLiteral("/bin/bash"));
-    EXPECT_EQ(started[0].arguments, (QStringList {script, "999999999", newBundle, current}));
+    EXPECT_EQ(ran[0], std::make_pair(QStringLiteral("/usr/bin/xattr"), QStringList {"-dr", "com.apple.quarantine", newBundle}));
+    EXPECT_EQ(ran[1], std::make_pair(QStringLiteral("/bin/chmod"), QStringList {"+x", script}));
+    ASSERT_EQ(launcher.calls().size(), 1);
+    const FakeProcessLauncher::Call call = launcher.calls().first();
+    EXPECT_EQ(call.program, QStringLiteral("/bin/bash"));
+    EXPECT_EQ(call.arguments, (QStringList {script, "999999999", newBundle, current()}));
 
     QFile file(script);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -379,40 +391,36 @@ TEST_F(MacInstallerTest, HostilePathsReachTheScriptAsArgumentsAndTheSwapHappens)
     bash.start(QStringLiteral("/bin/bash"), QStringList {QStringLiteral("-c"),
         QStringLiteral("function /usr/bin/ditto { cp -R -- \"$1\" \"$2\"; }; function /usr/bin/xattr { :; }; "
                        "function /usr/bin/open { printf %s \"$1\" > \"$OPENED\"; }; source \"$0\" \"$@\"")}
-        + started[0].arguments);
+        + call.arguments);
     ASSERT_TRUE(bash.waitForFinished(20000));
 
-    QFile binary(current + QStringLiteral("/Contents/MacOS/Ambrano"));
+    QFile binary(current() + QStringLiteral("/Contents/MacOS/Ambrano"));
     ASSERT_TRUE(binary.open(QIODevice::ReadOnly));
-    EXPECT_EQ(binary.readAll(), QByteArray("new"));
+    EXPECT_EQ(binary.readAll(), QByteArray("new 1.4"));
     QFile opened(root.filePath(QStringLiteral("opened")));
     ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(opened.readAll()), current);
-    EXPECT_FALSE(QFile::exists(current + QStringLiteral(".new")));
-    EXPECT_FALSE(QFile::exists(current + QStringLiteral(".old")));
+    EXPECT_EQ(QString::fromUtf8(opened.readAll()), current());
+    EXPECT_FALSE(QFile::exists(current() + QStringLiteral(".new")));
+    EXPECT_FALSE(QFile::exists(current() + QStringLiteral(".old")));
     EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("pwned"))));
 }
 
-TEST_F(MacInstallerTest, AnUnfitBundleStartsNothing)
+TEST_F(MacInstallerTest, ABundleThatCouldNotRunOrIsNotTheAnnouncedVersionStartsNothing)
 {
-    const QString good = root.filePath(QStringLiteral("w/Ambrano.app"));
-    const QString current = root.filePath(QStringLiteral("Ambrano.app"));
-    makeBundle(good, "new");
-    makeBundle(current, "old");
-    makeBundle(root.filePath(QStringLiteral("v/NoPlist.app")), "new", false);
-    QFile::link(good, root.filePath(QStringLiteral("w/Link.app")));
-
-    const std::pair<QString, QString> cases[] = {
-        {root.filePath(QStringLiteral("v/NoPlist.app")), current},
-        {root.filePath(QStringLiteral("w/Link.app")), current},
-        {root.filePath(QStringLiteral("w/Missing.app")), current},
-        {good, QStringLiteral("Ambrano.app")},       // relative: could pass for an option
-        {good, root.filePath(QStringLiteral("Ambrano"))},
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"older version inside", macBundleZip(QStringLiteral("1.3"))},
+        {"no executable of our name", macBundleZip(QStringLiteral("1.4"), QStringLiteral("Other"))},
+        {"executable not executable", macBundleZip(QStringLiteral("1.4"), QStringLiteral("Ambrano"), 0644)},
+        {"no Info.plist", ZipBuilder().file(QStringLiteral("Ambrano.app/Contents/MacOS/Ambrano"), "x", 0755).build()},
     };
-    for (const auto& [newBundle, cur] : cases)
-        EXPECT_FALSE(installer().install(newBundle, cur, 4242)) << newBundle.toStdString() << " " << cur.toStdString();
+    for (const auto& [what, zip] : cases)
+        EXPECT_FALSE(makeInstaller()->install(zip, QStringLiteral("1.4"))) << what;
+
+    auto outsideBundle = makeInstaller();
+    outsideBundle->setRunningExecutable(root.filePath(QStringLiteral("build/src/ambrano")));
+    EXPECT_FALSE(outsideBundle->install(macBundleZip(QStringLiteral("1.4")), QStringLiteral("1.4")));
     EXPECT_TRUE(ran.empty());
-    EXPECT_TRUE(started.empty());
+    EXPECT_TRUE(launcher.calls().isEmpty());
 }
 
 TEST(MacInstallerBundle, TheBundleOfTheRunningExecutable)
