@@ -1,5 +1,7 @@
 #include "platform/macos/CarbonHotKeys.h"
 
+#include "system/KeyCodes.h"
+
 // Keeps AssertMacros.h (pulled in by Carbon) from defining check(), verify() and require().
 #define __ASSERT_MACROS_DEFINE_VERSIONS_WITHOUT_UNDERSCORES 0
 #include <Carbon/Carbon.h>
@@ -49,6 +51,13 @@ void CarbonHotKeys::unregisterHotKey(Ref ref)
         return;
     UnregisterEventHotKey(static_cast<EventHotKeyRef>(it->second));
     hotKeys_.erase(it);
+}
+
+std::optional<std::uint32_t> CarbonHotKeys::keyCodeOf(std::uint32_t nativeKey, std::uint32_t)
+{
+    if (!KeyCodes::byCode(nativeKey))
+        return std::nullopt;
+    return nativeKey;
 }
 
 void CarbonHotKeys::firePressed()

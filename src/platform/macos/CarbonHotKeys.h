@@ -16,6 +16,9 @@ public:
     void installHandler(Handler onPressed) override;
     std::optional<Ref> registerHotKey(std::uint32_t keyCode, std::uint32_t mods) override;
     void unregisterHotKey(Ref ref) override;
+    // A key event's native key is already the Mac virtual key code: kept when a shortcut can
+    // use that key, whatever the modifiers.
+    std::optional<std::uint32_t> keyCodeOf(std::uint32_t nativeKey, std::uint32_t nativeState) override;
 
     // The four-character code our hot keys carry ("VSK1").
     static constexpr std::uint32_t signature = ('V' << 24) | ('S' << 16) | ('K' << 8) | '1';

@@ -236,6 +236,10 @@ TEST_F(MacBackend, AHotKeyPressIsDeliveredOnceAfterTheSystemsDispatch)
         settle();
         EXPECT_EQ(presses, 1);
 
+        // The recorder's key: the native key is the virtual key code; a lone modifier is none.
+        EXPECT_EQ(hotKeys.keyCodeOf(6, 0), 6U);
+        EXPECT_FALSE(hotKeys.keyCodeOf(0x37, 0));  // kVK_Command
+
         FakeMac::system().takenHotKeys.insert({49, 0x100});
         EXPECT_FALSE(hotKeys.registerHotKey(49, 0x100));
 
