@@ -28,8 +28,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <unistd.h>
-
 namespace {
 
 class MacBackend : public ::testing::Test {
