@@ -49,13 +49,14 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QString runtimeDir = RemoteControl::runtimeFolder();
+    // Made before the lock so that it goes after it: `--quit` returns once the lock is free.
+    RemoteControl remoteControl(localOwner);
     QLockFile instanceLock(runtimeDir + QStringLiteral("/ambrano.lock"));
     instanceLock.setStaleLockTime(0);  // a lock left by a killed process is taken over
     if (!instanceLock.tryLock(0)) {
         std::fprintf(stderr, "ambrano: already running\n");
         return 0;
     }
-    RemoteControl remoteControl(localOwner);
     remoteControl.listen(runtimeDir);
 
     std::unique_ptr<LinuxPlatform> platform = LinuxPlatform::create();
