@@ -168,9 +168,12 @@ void AppDelegate::statusClicked(bool rightButton)
             menu_->popup(QCursor::pos());
         return;
     }
+    // On a tray that is not ours (no icon geometry), the click that closed the panel comes
+    // back as a click on the icon.
+    const bool foreignTray = statusItem_ && statusItem_->geometry().isEmpty();
     if (popover_->isShown())
         popover_->performClose();
-    else if (!popover_->closedByThisClick())
+    else if (!(foreignTray && popover_->closedByThisClick()))
         showPopover();
 }
 

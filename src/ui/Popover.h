@@ -25,8 +25,7 @@ public:
     // Opens below the anchor (the tray icon), or above it when there is no room below.
     void showRelativeTo(const QRect& anchor);
     void performClose();
-    // The panel closed a moment ago: the click that closed it, landing on a tray that is
-    // not ours, comes back as a click on the icon and must not reopen it.
+    // The panel closed a moment ago (so a click on the icon now is the one that closed it).
     bool closedByThisClick() const;
 
     // Where the panel goes for an anchor on a screen with the given free area.
