@@ -48,8 +48,7 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(QDBusConnection bus)
 {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
-    bus_.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
-        SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this, SLOT(activated(QDBusMessage)));
 }
 
 PortalGlobalShortcuts::~PortalGlobalShortcuts()
@@ -179,8 +178,13 @@ void PortalGlobalShortcuts::closeSession()
     session_.clear();
 }
 
-void PortalGlobalShortcuts::activated(const QDBusObjectPath& session, const QString& id, qulonglong, const QVariantMap&)
+void PortalGlobalShortcuts::activated(const QDBusMessage& message)
 {
-    if (bound_ && session.path() == session_ && id == kShortcutId && handler_)
+    // (o session_handle, s shortcut_id, t timestamp, a{sv} options)
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 2)
+        return;
+    const QString session = arguments[0].value<QDBusObjectPath>().path();
+    if (bound_ && !session.isEmpty() && session == session_ && arguments[1].toString() == kShortcutId && handler_)
         handler_();
 }

@@ -9,6 +9,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QString>
@@ -53,7 +54,7 @@ public:
 private slots:
     void sessionCreated(uint response, const QVariantMap& results);
     void shortcutsBound(uint response, const QVariantMap& results);
-    void activated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp, const QVariantMap& options);
+    void activated(const QDBusMessage& message);
 
 private:
     void createSession();
