@@ -35,6 +35,7 @@ const std::vector<Localization::Entry>& Localization::table()
         {"flicker_severe", "⚠︎ Strong PWM flicker — turn on PWM-Safe", "⚠︎ Parpadeo PWM intenso — activa Anti-PWM", "⚠︎ Parpelleig PWM intens — activa Anti-PWM"},
         {"record", "Change", "Cambiar", "Canvia"},
         {"recording", "Press shortcut…", "Pulsa la combinación…", "Prem la combinació…"},
+        {"hotkey_unavailable", "none on this desktop", "ninguno en este escritorio", "cap en aquest escriptori"},
         {"filter_off", "Filter off", "Filtro apagado", "Filtre apagat"},
         {"filter_on", "Filter on", "Filtro encendido", "Filtre encès"},
     };

@@ -395,7 +395,10 @@ void SettingsWindowController::copyFeedback()
 
 QString SettingsWindowController::hotKeyLine() const
 {
-    return L(QStringLiteral("hotkey")) + QStringLiteral(":  ") + HotKey::shared().label();
+    // A shortcut nothing can deliver is not shown as if it worked.
+    const HotKey& hotKey = HotKey::shared();
+    return L(QStringLiteral("hotkey")) + QStringLiteral(":  ")
+        + (hotKey.canGrab() ? hotKey.label() : L(QStringLiteral("hotkey_unavailable")));
 }
 
 QString SettingsWindowController::locationStatus() const
