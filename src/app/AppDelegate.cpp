@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
 #include "schedule/Scheduler.h"
+#include "system/Autostart.h"
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
@@ -56,6 +57,7 @@ AppDelegate::AppDelegate(SleepWatcher* sleepWatcher, QObject* parent)
     , sleepWatcher_(sleepWatcher)
     , popover_(std::make_unique<Popover>())
 {
+    buildContextMenu();
 }
 
 AppDelegate::~AppDelegate()
@@ -83,7 +85,6 @@ void AppDelegate::applicationDidFinishLaunching()
     // 1-2. The tray item with the neutral bolt; both mouse buttons reach statusClicked.
     statusItem_ = std::make_unique<QSystemTrayIcon>(icon(false));
     statusItem_->setToolTip(QStringLiteral("Ambrano"));
-    buildContextMenu();
     statusItem_->setContextMenu(menu_.get());
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Context)
@@ -188,6 +189,16 @@ void AppDelegate::buildContextMenu()
     };
     add("settings", &AppDelegate::openSettings, QKeySequence(Qt::CTRL | Qt::Key_Comma));
     add("about", &AppDelegate::about, QKeySequence());
+    // Checked from the login items each time the menu opens; only the user's own toggle
+    // (triggered, not toggled) writes them.
+    QAction* login = menu_->addAction(QString());
+    login->setData(QStringLiteral("start_at_login"));
+    login->setCheckable(true);
+    login->setChecked(Autostart().enabled());
+    connect(login, &QAction::triggered, this, [](bool on) {
+        on ? Autostart().enable(QCoreApplication::applicationFilePath()) : Autostart().disable();
+    });
+    connect(menu_.get(), &QMenu::aboutToShow, login, [login] { login->setChecked(Autostart().enabled()); });
     menu_->addSeparator();
     add("quit", &AppDelegate::quit, QKeySequence(Qt::CTRL | Qt::Key_Q));
     retitleContextMenu();

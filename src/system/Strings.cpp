@@ -36,6 +36,8 @@ const std::vector<Localization::Entry>& Localization::table()
         {"record", "Change", "Cambiar", "Canvia"},
         {"recording", "Press shortcut…", "Pulsa la combinación…", "Prem la combinació…"},
         {"hotkey_unavailable", "none on this desktop", "ninguno en este escritorio", "cap en aquest escriptori"},
+        {"hotkey_taken", "%@ is taken by another program", "%@ ya lo usa otro programa", "%@ ja l'usa un altre programa"},
+        {"start_at_login", "Start at login", "Abrir al iniciar sesión", "Obre en iniciar la sessió"},
         {"filter_off", "Filter off", "Filtro apagado", "Filtre apagat"},
         {"filter_on", "Filter on", "Filtro encendido", "Filtre encès"},
     };

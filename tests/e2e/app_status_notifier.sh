@@ -47,9 +47,9 @@ panel_at 1910 5
 "$SNI_HOST" activate 1910 5
 wait_for "the panel to close" eval '! panel_open'
 
-step "the exported menu has Settings, About and Quit in the current language"
+step "the exported menu has Settings, About, Start at login and Quit in the current language"
 menu=$("$SNI_HOST" menu | tr '\n' '|')
-[ "$menu" = "Ajustes…|Acerca de Ambrano|-|Salir|" ] || fail "menu: $menu"
+[ "$menu" = "Ajustes…|Acerca de Ambrano|Abrir al iniciar sesión|-|Salir|" ] || fail "menu: $menu"
 
 step "the icon follows the filter"
 neutral=$("$SNI_HOST" icon) || fail "no icon"

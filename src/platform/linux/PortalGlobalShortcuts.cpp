@@ -1,6 +1,6 @@
 #include "platform/linux/PortalGlobalShortcuts.h"
 
-#include "platform/linux/X11HotKeys.h"
+#include "system/KeyCodes.h"
 
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -23,7 +23,8 @@ const QString kShortcutId = QStringLiteral("toggle");
 constexpr struct {
     std::uint32_t bit;
     const char* name;
-} kModifiers[] = {{0x1000, "CTRL"}, {0x800, "ALT"}, {0x200, "SHIFT"}, {0x100, "LOGO"}};
+} kModifiers[] = {{HotKeyMask::control, "CTRL"}, {HotKeyMask::option, "ALT"}, {HotKeyMask::shift, "SHIFT"},
+    {HotKeyMask::command, "LOGO"}};
 
 }  // namespace
 
@@ -67,8 +68,9 @@ bool PortalGlobalShortcuts::available(QDBusConnection bus)
 
 std::optional<QString> PortalGlobalShortcuts::preferredTrigger(std::uint32_t keyCode, std::uint32_t mods)
 {
-    const std::optional<unsigned long> keysym = X11HotKeys::keysymForKeyCode(keyCode);
-    const char* name = keysym ? XKeysymToString(*keysym) : nullptr;
+    // The portal names keys by their keysym names ("z", "space", "Return", "F1").
+    const std::optional<KeyCodes::Key> key = KeyCodes::byCode(keyCode);
+    const char* name = key ? XKeysymToString(key->keysym) : nullptr;
     if (!name)
         return std::nullopt;
     QString trigger;
