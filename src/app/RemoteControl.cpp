@@ -24,7 +24,12 @@ RemoteControl::RemoteControl(LocalOwner& owner, QObject* parent)
     connect(&server_, &QLocalServer::newConnection, this, &RemoteControl::accept);
 }
 
-RemoteControl::~RemoteControl() = default;
+RemoteControl::~RemoteControl()
+{
+    // The server takes its connections with it; their counting ends here.
+    for (QLocalSocket* socket : server_.findChildren<QLocalSocket*>())
+        socket->disconnect(this);
+}
 
 QString RemoteControl::runtimeFolder()
 {
