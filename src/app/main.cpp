@@ -1,6 +1,8 @@
 // Ambrano: a tray utility that takes blue light off every display.
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/RemoteControl.h"
 #include "brightness/DDC.h"
 #include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
@@ -9,6 +11,7 @@
 #include "platform/linux/DetachedProcessLauncher.h"
 #include "platform/linux/LibArchiveExtractor.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/UnixLocalOwner.h"
 #include "system/ConflictDetector.h"
 #include "system/HotKey.h"
 
@@ -22,6 +25,12 @@
 
 int main(int argc, char** argv)
 {
+    // Help, version and control of the running copy need no display server.
+    UnixLocalOwner localOwner;
+    const CommandLine::Invocation invocation = CommandLine::parse(argc, argv);
+    if (invocation.kind != CommandLine::Invocation::Kind::run)
+        return CommandLine::runWithoutDisplay(invocation, localOwner, argc, argv);
+
     // Gamma ramps and key grabs are X11's; so is the window system we talk to.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -40,15 +49,16 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(AMBRANO_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    QString runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtimeDir.isEmpty())
-        runtimeDir = QDir::tempPath();
+    const QString runtimeDir = RemoteControl::runtimeFolder();
+    // Made before the lock so that it goes after it: `--quit` returns once the lock is free.
+    RemoteControl remoteControl(localOwner);
     QLockFile instanceLock(runtimeDir + QStringLiteral("/ambrano.lock"));
     instanceLock.setStaleLockTime(0);  // a lock left by a killed process is taken over
     if (!instanceLock.tryLock(0)) {
         std::fprintf(stderr, "ambrano: already running\n");
         return 0;
     }
+    remoteControl.listen(runtimeDir);
 
     std::unique_ptr<LinuxPlatform> platform = LinuxPlatform::create();
     if (!platform) {
@@ -70,8 +80,10 @@ int main(int argc, char** argv)
     {
         AppDelegate delegate(&platform->sleepWatcher());
         platform->onTerminationRequest([&delegate] { delegate.quit(); });
+        remoteControl.onQuit = [&delegate] { delegate.quit(); };
         QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
         status = QApplication::exec();
+        remoteControl.onQuit = nullptr;
     }
 
     // The services outlive main; the backends do not. The controller's setters wait for
