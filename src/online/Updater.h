@@ -13,7 +13,6 @@
 class ArchiveExtractor;
 class EventLog;
 class ProcessLauncher;
-class QNetworkAccessManager;
 
 struct Manifest {
     QString version;
@@ -21,8 +20,10 @@ struct Manifest {
     QString signature;
     std::optional<QString> notes;
 
-    // Absent when a required member is missing or any known member has the wrong type.
+    // Absent when a required member is missing, any known member has the wrong type, or the
+    // version does not look like a version (it is stored, logged and names a folder).
     static std::optional<Manifest> decode(const QByteArray& body);
+    static bool plausibleVersion(const QString& version);
 };
 
 class Updater : public QObject {
@@ -43,8 +44,12 @@ public:
 
     static constexpr bool autoInstall = true;
     static constexpr int manifestTimeoutMs = 10000;
+    // The manifest is a few hundred bytes.
+    static constexpr qint64 maxManifestBytes = 64 * 1024;
     // An update archive is a few megabytes; a hostile or broken server must not fill memory.
     static constexpr qint64 defaultMaxDownloadBytes = 256LL * 1024 * 1024;
+    // A slow line may take long for the archive, but a server that sends nothing this long is gone.
+    static constexpr int defaultArchiveIdleTimeoutMs = 30000;
     static constexpr const char* lastManifestVersionKey = "vesk.lastManifestVersion";
     static constexpr const char* placeholderKey = "UPDATE_PUBLIC_KEY";
 
@@ -85,6 +90,7 @@ public:
     void setRunningExecutable(const QString& path) { runningExecutable_ = path; }
     void setRunningPid(qint64 pid) { runningPid_ = pid; }
     void setMaxDownloadBytes(qint64 bytes) { maxDownloadBytes_ = bytes; }
+    void setArchiveIdleTimeoutMs(int ms) { archiveIdleTimeoutMs_ = ms; }
     void setEventLog(EventLog* log) { log_ = log; }
     QString manifestURL() const { return manifestURL_; }
     QString publicKeyB64() const { return publicKeyB64_; }
@@ -110,9 +116,9 @@ private:
     QString runningExecutable_;
     qint64 runningPid_ = 0;
     qint64 maxDownloadBytes_ = defaultMaxDownloadBytes;
+    int archiveIdleTimeoutMs_ = defaultArchiveIdleTimeoutMs;
     EventLog* log_ = nullptr;
     ArchiveExtractor* extractor_ = nullptr;
     ProcessLauncher* launcher_ = nullptr;
-    QNetworkAccessManager* network_ = nullptr;
     QThreadPool background_;
 };
