@@ -16,6 +16,24 @@
 #include <cmath>
 #include <cstdio>
 
+namespace {
+
+// The widgets repaint on every set; a refresh sets only what changed, so a slider step
+// repaints the slider and its value and nothing else.
+void setActive(VeskFlatButton* button, bool active)
+{
+    if (button && button->active() != active)
+        button->setActive(active);
+}
+
+void setOn(MiniToggle* toggle, bool on)
+{
+    if (toggle->isOn() != on)
+        toggle->setOn(on);
+}
+
+}  // namespace
+
 PopoverViewController::Services PopoverViewController::Services::shared()
 {
     Services s;
@@ -173,10 +191,8 @@ void PopoverViewController::build()
 
 void PopoverViewController::setPresetHighlights(double warmth)
 {
-    for (const Preset& preset : layout_.presets) {
-        if (preset.btn)
-            preset.btn->setActive(std::abs(warmth - preset.warmth) < 2.0);
-    }
+    for (const Preset& preset : layout_.presets)
+        setActive(preset.btn, std::abs(warmth - preset.warmth) < 2.0);
 }
 
 void PopoverViewController::readSystem()
@@ -205,16 +221,14 @@ void PopoverViewController::refresh()
     layout_.warmthSlider->setDoubleValue(warmth);
     setPresetHighlights(warmth);
     const Lang current = Localization::shared().lang();
-    for (const Flag& flag : layout_.flags) {
-        if (flag.btn)
-            flag.btn->setActive(flag.lang == current);
-    }
+    for (const Flag& flag : layout_.flags)
+        setActive(flag.btn, flag.lang == current);
     layout_.themeSwitch->sync(enabled);
     PanelLayout::setTextColor(layout_.filterOffLabel, enabled ? Theme::veskGray() : Theme::veskWhite());
     PanelLayout::setTextColor(layout_.filterOnLabel, enabled ? Theme::veskWhite() : Theme::veskGray());
 
-    layout_.pwmSwitch->setOn(engine.pwmSafe);
-    layout_.autoSwitch->setOn(AppSettings::autoSchedule());
+    setOn(layout_.pwmSwitch, engine.pwmSafe);
+    setOn(layout_.autoSwitch, AppSettings::autoSchedule());
     const bool available = readings_.pwmAvailable;
     layout_.pwmSwitch->setEnabled(available);
     PanelLayout::setTextColor(layout_.pwmLabel, available ? Theme::veskWhite() : Theme::veskGray());
