@@ -2,9 +2,10 @@
 // The main panel under the tray icon: warmth and brightness sliders, three warmth presets,
 // the PWM-safe and schedule switches, the day/night switch that turns the filter on and off,
 // the flicker and conflict warning bars, and a rotating tip with an optional image and link.
-// It keeps no state of its own: everything it shows is read back from the services. The
-// running applications and the hardware are read on opening and on the 3 s tick only, so a
-// slider drag costs no more than the engine's own work. Layout: PanelLayout; pictures: TipPictures.
+// Everything it shows is read back from the services, except what is slow to ask for (the
+// running applications, the backlight, the display list): that is read on opening and on the
+// 3 s tick, so a slider drag costs no more than the engine's own work.
+// Where things sit: PanelLayout; the tips' pictures: TipPictures.
 
 #include "online/TipMessage.h"
 #include "ui/FlippedView.h"

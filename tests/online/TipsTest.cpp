@@ -339,6 +339,16 @@ TEST_F(TipsTest, CachedFeedIsInForceBeforeTheNetworkAnswers)
     EXPECT_EQ(readAll(cachePath()), kFeedB);
 }
 
+TEST_F(TipsTest, CacheOverTheFeedCapIsNotRead)
+{
+    // Left by an earlier version that took any size; parsed at every start, it would stall it.
+    writeAll(cachePath(), R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})");
+    auto tips = make();
+    tips->refreshRemote();
+    draws({1, 0});
+    EXPECT_EQ(tips->next().text, QStringLiteral("Did you know screen blue light can delay your sleep by over an hour?"));
+}
+
 TEST_F(TipsTest, UnconfiguredAddressMakesNoRequest)
 {
     LoopbackServer server;
