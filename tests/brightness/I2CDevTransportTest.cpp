@@ -1,6 +1,7 @@
 #include "brightness/DDC.h"
 #include "brightness/PWMSafe.h"
 #include "platform/linux/I2CDevTransport.h"
+#include "platform/linux/PanelConnectors.h"
 
 #include "FakeDisplayServices.h"
 #include "support/TestEnvironment.h"
@@ -127,12 +128,12 @@ TEST(I2CDevTransport, AvailableNeedsTheModuleAndAnOpenableNode)
     EXPECT_FALSE(I2CDevTransport(t.root() + QStringLiteral("/nowhere"), t.root() + QStringLiteral("/nowhere")).available());
 }
 
-TEST(I2CDevTransport, PanelNamesAreRecognised)
+TEST(PanelConnectors, PanelNamesAreRecognised)
 {
-    for (const char* p : {"eDP-1", "eDP-1-1", "LVDS-1", "DSI-1"})
-        EXPECT_TRUE(I2CDevTransport::isPanelConnector(QString::fromLatin1(p))) << p;
+    for (const char* p : {"eDP-1", "eDP-1-1", "LVDS-1", "LVDS1", "DSI-1", "LCD"})
+        EXPECT_TRUE(isPanelConnector(QString::fromLatin1(p))) << p;
     for (const char* e : {"DP-1", "HDMI-A-1", "DVI-D-1", "VGA-1", "Virtual-1"})
-        EXPECT_FALSE(I2CDevTransport::isPanelConnector(QString::fromLatin1(e))) << e;
+        EXPECT_FALSE(isPanelConnector(QString::fromLatin1(e))) << e;
 }
 
 TEST(I2CDevTransport, UsesTheStandardsDelaysAndChecksReplies)
