@@ -158,8 +158,11 @@ void PWMSafe::doEnable(const std::vector<DisplayID>& builtins)
 {
     setState(PWMState::waiting);
 
+    // Pinned means the hardware took the write (or a poll saw the level): a write nobody
+    // accepted leaves the display flickering, and that is not PWM-safe.
     bool handled = false;
     if (setBrightness_ && !builtins.empty()) {
+        bool accepted = false;
         for (DisplayID d : builtins) {
             if (alcEnabled_) {
                 bool flag = false;
@@ -174,7 +177,8 @@ void PWMSafe::doEnable(const std::vector<DisplayID>& builtins)
             // An earlier enable's entry is kept: it holds the level from before any pinning.
             if (!savedBuiltin_.contains(d))
                 savedBuiltin_[d] = level;
-            setBrightness_(d, 1.0f);
+            if (setBrightness_(d, 1.0f) == 0)
+                accepted = true;
         }
 
         bool held = false;
@@ -187,28 +191,24 @@ void PWMSafe::doEnable(const std::vector<DisplayID>& builtins)
         }
         if (!held)
             EventLog::shared().add(QStringLiteral("pwm: built-in did not hold 100%, keeping setting"));
-        handled = true;
+        handled = accepted || held;
     }
 
-    PWMState next = handled ? PWMState::active : PWMState::unsupported;
     if (savedExternal_.empty() && ddc_) {
-        const std::vector<DDCService> services = ddc_->externalServices();
-        for (const DDCService& s : services) {
-            if (const std::optional<Luminance> l = ddc_->readLuminance(s)) {
-                savedExternal_.emplace_back(s, l->current);
-                ddc_->writeLuminance(s, l->max);
-            } else {
-                savedExternal_.emplace_back(s, 100);
-                ddc_->writeLuminance(s, 100);
-            }
-        }
-        if (!services.empty()) {
-            next = PWMState::active;
-            handled = true;
+        for (const DDCService& s : ddc_->externalServices()) {
+            // An unreadable monitor is pinned at 100, and 100 is what it gets back.
+            const std::optional<Luminance> l = ddc_->readLuminance(s);
+            if (ddc_->writeLuminance(s, l ? l->max : 100))
+                savedExternal_.emplace_back(s, l ? l->current : 100);
+            else  // DDC/CI off in the monitor's menu, or no monitor there: left as it is
+                EventLog::shared().add(QStringLiteral("pwm: ") + QString::fromStdString(s ? s->connector : std::string())
+                    + QStringLiteral(" did not accept DDC/CI"));
         }
     }
+    if (!savedExternal_.empty())
+        handled = true;
 
-    setState(next);
+    setState(handled ? PWMState::active : PWMState::unsupported);
     EventLog::shared().add(QStringLiteral("pwm enable \u2192 ") + (handled ? QStringLiteral("active") : QStringLiteral("unsupported")));
 }
 
