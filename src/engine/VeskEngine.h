@@ -25,6 +25,9 @@ public:
 
     double warmth() const { return warmth_; }
     double brightness() const { return brightness_; }
+    // The lowest brightness admitted; a higher floor lifts the brightness to it at once.
+    double brightnessFloor() const { return floor_; }
+    void setBrightnessFloor(double floor);
     bool enabled() const { return enabled_; }
     bool isAnimating() const { return animTimer_.isActive(); }
 
@@ -58,6 +61,7 @@ private:
     DisplayServices* displays_ = nullptr;
     double warmth_ = 62.0;
     double brightness_ = 100.0;
+    double floor_ = 10.0;
     bool enabled_ = false;
 
     // One running animation at most; its ticks are kept on a 60 Hz grid from its start.
