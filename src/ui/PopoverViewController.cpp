@@ -2,6 +2,7 @@
 
 #include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
+#include "engine/WarmthPresets.h"
 #include "online/Tips.h"
 #include "platform/NotificationCenter.h"
 #include "schedule/AppSettings.h"
@@ -122,9 +123,6 @@ PopoverViewController::~PopoverViewController()
         delete root_.data();
     }
 }
-
-double PopoverViewController::dayWarmth() { return VeskEngine::warmthForKelvin(4000); }
-double PopoverViewController::eveningWarmth() { return VeskEngine::warmthForKelvin(2700); }
 
 std::pair<QString, QString> PopoverViewController::creditsParts(const QString& subtitle)
 {
@@ -339,7 +337,7 @@ void PopoverViewController::build()
     brightSlider_->show();
 
     const std::pair<const char*, double> presetTable[] = {
-        {"day", dayWarmth()}, {"evening", eveningWarmth()}, {"night", nightWarmth}};
+        {"day", WarmthPresets::day()}, {"evening", WarmthPresets::evening()}, {"night", WarmthPresets::night}};
     for (int i = 0; i < 3; ++i) {
         const QString key = QString::fromLatin1(presetTable[i].first);
         auto* button = new VeskFlatButton(L(key), root_);

@@ -124,11 +124,6 @@ public:
     // The author link's address as read at the last build.
     QString authorURL() const { return authorURL_; }
 
-    // Preset warmths: 4000 K, 2700 K, and pure red.
-    static double dayWarmth();
-    static double eveningWarmth();
-    static constexpr double nightWarmth = 100.0;
-
     // The credits line split around the author's name: (prefix, name).
     static std::pair<QString, QString> creditsParts(const QString& subtitle);
     // "Filter off" → "Filter\noff": the first blank becomes a line break.
