@@ -5,6 +5,7 @@
 #include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
 #include "online/Updater.h"
+#include "platform/linux/BundleSwapInstaller.h"
 #include "platform/linux/DetachedProcessLauncher.h"
 #include "platform/linux/LibArchiveExtractor.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -62,7 +63,8 @@ int main(int argc, char** argv)
     PWMSafe::shared().setBacklight(platform->backlight());
     LibArchiveExtractor archiveExtractor;
     DetachedProcessLauncher processLauncher;
-    Updater::shared().setInstallServices(&archiveExtractor, &processLauncher);
+    BundleSwapInstaller installer(archiveExtractor, processLauncher);
+    Updater::shared().setInstaller(&installer);
 
     int status = 0;
     {
@@ -76,7 +78,7 @@ int main(int argc, char** argv)
     // anything still running on its worker (quitting has already restored the hardware);
     // an installation under way finishes first.
     Updater::shared().waitForBackgroundWork();
-    Updater::shared().setInstallServices(nullptr, nullptr);
+    Updater::shared().setInstaller(nullptr);
     PWMSafe::shared().setBacklight({});
     PWMSafe::shared().setDisplayServices(nullptr);
     DDC::shared().setTransport(nullptr);

@@ -119,6 +119,10 @@ void VeskEngine::registerDisplayReconfigure()
     if (!displays_)
         return;
     QPointer<VeskEngine> self(this);
+    displays_->registerGammaResultCallback([self](DisplayID display, GammaResult result) {
+        if (self && self->enabled_)
+            self->record(display, result);
+    });
     displays_->registerReconfigurationCallback([self](DisplayID) {
         // No coalescing: every change gets its own re-apply after the display has settled.
         QTimer::singleShot(reconfigureDelayMs, self.data(), [self] {
@@ -134,9 +138,54 @@ void VeskEngine::apply()
         return;
     if (!enabled_) {
         displays_->restoreColorProfiles();
+        forgetResults();
         return;
     }
     const TransferTables tables = ColorModel::buildTables(warmth_, brightness_);
-    for (DisplayID display : displays_->activeDisplays())
-        displays_->setTransferTables(display, tables);
+    const std::vector<DisplayID> active = displays_->activeDisplays();
+    // A display that went away takes its problem with it.
+    bool gone = false;
+    for (auto it = results_.begin(); it != results_.end();) {
+        if (std::find(active.begin(), active.end(), it->first) == active.end()) {
+            it = results_.erase(it);
+            gone = true;
+        } else {
+            ++it;
+        }
+    }
+    if (gone && onDisplayProblemsChange)
+        onDisplayProblemsChange();
+    for (DisplayID display : active)
+        record(display, displays_->setTransferTables(display, tables));
+}
+
+void VeskEngine::record(DisplayID display, GammaResult result)
+{
+    auto [it, inserted] = results_.try_emplace(display, result);
+    if (!inserted && it->second == result)
+        return;
+    it->second = result;
+    if ((result != GammaResult::applied || !inserted) && onDisplayProblemsChange)
+        onDisplayProblemsChange();
+}
+
+void VeskEngine::forgetResults()
+{
+    const bool hadProblems = std::any_of(results_.begin(), results_.end(),
+        [](const auto& entry) { return entry.second != GammaResult::applied; });
+    results_.clear();
+    if (hadProblems && onDisplayProblemsChange)
+        onDisplayProblemsChange();
+}
+
+std::vector<VeskEngine::DisplayProblem> VeskEngine::displayProblems() const
+{
+    std::vector<DisplayProblem> problems;
+    if (!enabled_ || !displays_)
+        return problems;
+    for (const auto& [display, result] : results_) {
+        if (result != GammaResult::applied)
+            problems.push_back({display, displays_->name(display), result});
+    }
+    return problems;
 }

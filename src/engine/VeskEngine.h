@@ -10,6 +10,9 @@
 #include <QTimer>
 
 #include <functional>
+#include <map>
+#include <string>
+#include <vector>
 
 class VeskEngine : public QObject {
     Q_OBJECT
@@ -37,6 +40,16 @@ public:
     std::function<void(bool)> onChange;
     // Told the warmth after each animation step.
     std::function<void(double)> onWarmthAnim;
+    // Told when the list of displays whose colours could not be set changes.
+    std::function<void()> onDisplayProblemsChange;
+
+    // With the filter on: the displays the last writes did not reach, and why.
+    struct DisplayProblem {
+        DisplayID display;
+        std::string name;
+        GammaResult result;
+    };
+    std::vector<DisplayProblem> displayProblems() const;
 
     void setWarmth(double value);
     void setBrightness(double value);
@@ -57,12 +70,15 @@ private:
     void stopAnimation();
     void animationTick();
     void scheduleNextTick();
+    void record(DisplayID display, GammaResult result);
+    void forgetResults();
 
     DisplayServices* displays_ = nullptr;
     double warmth_ = 62.0;
     double brightness_ = 100.0;
     double floor_ = 10.0;
     bool enabled_ = false;
+    std::map<DisplayID, GammaResult> results_;
 
     // One running animation at most; its ticks are kept on a 60 Hz grid from its start.
     QTimer animTimer_;

@@ -202,3 +202,39 @@ TEST_F(VeskEngineTest, ANewlyPluggedDisplayGetsTheTablesOnTheNextApply)
     ASSERT_TRUE(waitFor([&] { return displays.tables.count(3) == 1; }, 2000));
     EXPECT_EQ(displays.tables.at(3).blue, displays.tables.at(1).blue);
 }
+
+TEST_F(VeskEngineTest, DisplaysTheTablesDidNotReachAreListedWhileTheFilterIsOn)
+{
+    int told = 0;
+    engine.onDisplayProblemsChange = [&told] { ++told; };
+    engine.registerDisplayReconfigure();
+    displays.find(2)->result = GammaResult::unsupported;
+    engine.setEnabled(true);
+    ASSERT_EQ(engine.displayProblems().size(), 1u);
+    EXPECT_EQ(engine.displayProblems()[0].name, "OUT-2");
+    EXPECT_EQ(engine.displayProblems()[0].result, GammaResult::unsupported);
+    EXPECT_EQ(told, 1);
+    engine.setWarmth(80);  // the same answer again is no news
+    EXPECT_EQ(told, 1);
+
+    // Another program takes display 1 behind our back, then gives it back.
+    displays.find(1)->result = GammaResult::heldByOther;
+    displays.resultCallback(1, GammaResult::heldByOther);
+    EXPECT_EQ(engine.displayProblems().size(), 2u);
+    displays.find(2)->result = GammaResult::applied;
+    engine.setWarmth(70);
+    EXPECT_EQ(told, 3);
+    ASSERT_EQ(engine.displayProblems().size(), 1u);
+    EXPECT_EQ(engine.displayProblems()[0].display, 1u);
+
+    // Unplugged, or the filter off: nothing left to report.
+    displays.removeDisplay(1);
+    engine.reapply();
+    EXPECT_TRUE(engine.displayProblems().empty());
+    EXPECT_EQ(told, 4);
+    displays.find(2)->result = GammaResult::unsupported;
+    engine.reapply();
+    engine.setEnabled(false);
+    EXPECT_TRUE(engine.displayProblems().empty());
+    EXPECT_EQ(told, 6);
+}

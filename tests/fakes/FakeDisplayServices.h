@@ -14,6 +14,7 @@ public:
         bool builtin = false;
         std::uint32_t width = 1920;
         std::uint32_t height = 1080;
+        GammaResult result = GammaResult::applied;  // what a write to it gives
     };
 
     std::vector<Display> displays;
@@ -22,6 +23,7 @@ public:
     int restores = 0;
     int listCalls = 0;
     ReconfigurationCallback callback;
+    GammaResultCallback resultCallback;
 
     void addDisplay(DisplayID id, bool builtin = false) { displays.push_back({id, builtin}); }
     void removeDisplay(DisplayID id) { std::erase_if(displays, [id](const Display& d) { return d.id == id; }); }
@@ -39,10 +41,14 @@ public:
             ids.push_back(d.id);
         return ids;
     }
-    void setTransferTables(DisplayID display, const TransferTables& t) override
+    GammaResult setTransferTables(DisplayID display, const TransferTables& t) override
     {
         ++writes;
+        const Display* d = find(display);
+        if (!d || d->result != GammaResult::applied)
+            return d ? d->result : GammaResult::unsupported;
         tables[display] = t;
+        return GammaResult::applied;
     }
     void restoreColorProfiles() override
     {
@@ -50,6 +56,8 @@ public:
         tables.clear();
     }
     void registerReconfigurationCallback(ReconfigurationCallback cb) override { callback = std::move(cb); }
+    void registerGammaResultCallback(GammaResultCallback cb) override { resultCallback = std::move(cb); }
+    std::string name(DisplayID display) override { return "OUT-" + std::to_string(display); }
     bool isBuiltin(DisplayID display) override
     {
         const Display* d = find(display);
@@ -66,10 +74,9 @@ public:
         return d ? d->height : 0;
     }
 
-private:
-    const Display* find(DisplayID id) const
+    Display* find(DisplayID id)
     {
-        for (const Display& d : displays) {
+        for (Display& d : displays) {
             if (d.id == id)
                 return &d;
         }

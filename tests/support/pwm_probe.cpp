@@ -19,7 +19,7 @@ namespace {
 class OnePanel : public DisplayServices {
 public:
     std::vector<DisplayID> activeDisplays() override { return {1}; }
-    void setTransferTables(DisplayID, const TransferTables&) override {}
+    GammaResult setTransferTables(DisplayID, const TransferTables&) override { return GammaResult::unsupported; }
     void restoreColorProfiles() override {}
     void registerReconfigurationCallback(ReconfigurationCallback) override {}
     bool isBuiltin(DisplayID display) override { return display == 1; }

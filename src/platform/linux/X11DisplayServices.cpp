@@ -185,25 +185,32 @@ bool X11DisplayServices::writeRamp(RRCrtc crtc, const GammaRamp& ramp)
     return true;
 }
 
-void X11DisplayServices::setTransferTables(DisplayID display, const TransferTables& tables)
+GammaResult X11DisplayServices::setTransferTables(DisplayID display, const TransferTables& tables)
 {
     const Head* head = find(display);
     if (!head)
-        return;
+        return GammaResult::unsupported;
     const RRCrtc crtc = head->crtc;
     auto saved = originals_.find(crtc);
     if (saved == originals_.end()) {
         std::optional<GammaRamp> original = readRamp(crtc);
         if (!original)
-            return;
+            return GammaResult::unsupported;
         // Some drivers report all zeros at start; restoring that would black the screen.
         if (original->isAllZero())
             original = GammaRamp::identity(original->size());
         saved = originals_.emplace(crtc, std::move(*original)).first;
         writeBackup();
     }
-    writeRamp(crtc, GammaRamp::fromTables(tables, saved->second.size()));
+    const bool written = writeRamp(crtc, GammaRamp::fromTables(tables, saved->second.size()));
     connection_.deliverQueuedLater();
+    return written ? GammaResult::applied : GammaResult::unsupported;
+}
+
+std::string X11DisplayServices::name(DisplayID display)
+{
+    const Head* head = find(display);
+    return head ? head->outputName.toStdString() : std::string();
 }
 
 void X11DisplayServices::restoreColorProfiles()

@@ -18,7 +18,8 @@ public:
     X11DisplayServices(X11Connection& connection, QString backupPath);
 
     std::vector<DisplayID> activeDisplays() override;
-    void setTransferTables(DisplayID display, const TransferTables& tables) override;
+    GammaResult setTransferTables(DisplayID display, const TransferTables& tables) override;
+    std::string name(DisplayID display) override;
     void restoreColorProfiles() override;
     void registerReconfigurationCallback(ReconfigurationCallback callback) override;
     bool isBuiltin(DisplayID display) override;
