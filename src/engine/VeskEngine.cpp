@@ -1,5 +1,7 @@
 #include "engine/VeskEngine.h"
 
+#include "system/EventLog.h"
+
 #include <QPointer>
 
 #include <algorithm>
@@ -123,6 +125,7 @@ void VeskEngine::registerDisplayReconfigure()
         if (self && self->enabled_)
             self->record(display, result);
     });
+    displays_->registerLogCallback([](const std::string& line) { EventLog::shared().add(QString::fromStdString(line)); });
     displays_->registerReconfigurationCallback([self](DisplayID) {
         // No coalescing: every change gets its own re-apply after the display has settled.
         QTimer::singleShot(reconfigureDelayMs, self.data(), [self] {

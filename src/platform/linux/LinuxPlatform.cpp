@@ -28,7 +28,7 @@ std::unique_ptr<LinuxPlatform> LinuxPlatform::create()
     parts->connection = X11Connection::open();
     if (!parts->connection)
         return nullptr;
-    parts->displays = std::make_unique<X11DisplayServices>(*parts->connection, X11DisplayServices::defaultBackupPath());
+    parts->displays = std::make_unique<X11DisplayServices>(*parts->connection, X11DisplayServices::defaultBackupFolder());
     parts->hotKeys = std::make_unique<X11HotKeys>(*parts->connection);
     parts->sleepWatcher = std::make_unique<LogindSleepWatcher>();
     parts->runningApplications = std::make_unique<ProcRunningApplications>();
