@@ -479,7 +479,7 @@ TEST_F(PanelTest, ConflictBarNamesTheDisplayAnotherProgramKeepsChanging)
     ASSERT_FALSE(p.conflictBar()->isHidden());
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Another app keeps changing the colours of OUT-2"));
     apps.applications = {RunningApplication {QStringLiteral("gammastep"), std::nullopt}};
-    p.refresh();
+    p.readSystem();
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep keeps changing the colours of OUT-2"));
     Localization::shared().set(Lang::ca);
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep canvia sense parar els colors de OUT-2"));
