@@ -2,6 +2,7 @@
 
 #include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
+#include "engine/WarmthPresets.h"
 #include "online/Tips.h"
 #include "platform/NotificationCenter.h"
 #include "schedule/AppSettings.h"
@@ -68,8 +69,6 @@ PopoverViewController::~PopoverViewController()
     }
 }
 
-double PopoverViewController::dayWarmth() { return VeskEngine::warmthForKelvin(4000); }
-double PopoverViewController::eveningWarmth() { return VeskEngine::warmthForKelvin(2700); }
 
 QString PopoverViewController::percentText(double value)
 {
@@ -185,7 +184,7 @@ void PopoverViewController::build()
 
     const VeskEngine& engine = *services_.engine;
     layout_.build(root_, {engine.warmth(), engine.brightness(), AppSettings::brightnessFloor(), engine.enabled()},
-        {{"day", dayWarmth()}, {"evening", eveningWarmth()}, {"night", nightWarmth}}, actions);
+        {{"day", WarmthPresets::day()}, {"evening", WarmthPresets::evening()}, {"night", WarmthPresets::night}}, actions);
     showMessage(services_.tips->next());
 }
 

@@ -110,11 +110,6 @@ public:
     // The author link's address as read at the last build.
     QString authorURL() const { return authorURL_; }
 
-    // Preset warmths: 4000 K, 2700 K, and pure red.
-    static double dayWarmth();
-    static double eveningWarmth();
-    static constexpr double nightWarmth = 100.0;
-
     // "%.0f%%".
     static QString percentText(double value);
 

@@ -5,6 +5,7 @@
 #include "Pixels.h"
 #include "support/LoopbackServer.h"
 
+#include "engine/WarmthPresets.h"
 #include "schedule/AppSettings.h"
 #include "ui/Popover.h"
 
@@ -91,10 +92,10 @@ TEST_F(PanelTest, ShowsTheEngineValuesAndHighlightsTheNearPreset)
     engine.setWarmth(51);  // between 4000 K and 2700 K, far from both
     p.refresh();
     EXPECT_EQ(actives(), (std::vector<bool> {false, false, false}));
-    engine.setWarmth(PopoverViewController::dayWarmth() - 1.99);
+    engine.setWarmth(WarmthPresets::day() - 1.99);
     p.refresh();
     EXPECT_EQ(actives(), (std::vector<bool> {true, false, false}));
-    engine.setWarmth(PopoverViewController::dayWarmth() + 2.0);  // exactly 2 away: not near
+    engine.setWarmth(WarmthPresets::day() + 2.0);  // exactly 2 away: not near
     p.refresh();
     EXPECT_EQ(actives(), (std::vector<bool> {false, false, false}));
     engine.setWarmth(98.5);
@@ -224,8 +225,8 @@ TEST_F(PanelTest, PresetAnimatesTheEngineAndTheSliderFollows)
         return !engine.isAnimating();
     }));
     EXPECT_FALSE(seen.empty());
-    EXPECT_NEAR(engine.warmth(), PopoverViewController::dayWarmth(), 1e-9);
-    EXPECT_NEAR(p.warmthSlider()->doubleValue(), PopoverViewController::dayWarmth(), 0.01);
+    EXPECT_NEAR(engine.warmth(), WarmthPresets::day(), 1e-9);
+    EXPECT_NEAR(p.warmthSlider()->doubleValue(), WarmthPresets::day(), 0.01);
     EXPECT_TRUE(p.presets()[0].btn->active());
     EXPECT_FALSE(p.presets()[1].btn->active());
 }
@@ -478,7 +479,7 @@ TEST_F(PanelTest, ConflictBarNamesTheDisplayAnotherProgramKeepsChanging)
     ASSERT_FALSE(p.conflictBar()->isHidden());
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Another app keeps changing the colours of OUT-2"));
     apps.applications = {RunningApplication {QStringLiteral("gammastep"), std::nullopt}};
-    p.refresh();
+    p.readSystem();
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep keeps changing the colours of OUT-2"));
     Localization::shared().set(Lang::ca);
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep canvia sense parar els colors de OUT-2"));
