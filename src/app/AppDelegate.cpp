@@ -10,6 +10,7 @@
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
+#include "ui/DisplayWarning.h"
 #include "ui/SettingsWindowController.h"
 #include "ui/Theme.h"
 
@@ -61,6 +62,7 @@ AppDelegate::AppDelegate(SleepWatcher* sleepWatcher, QObject* parent)
 AppDelegate::~AppDelegate()
 {
     VeskEngine::shared().onChange = nullptr;
+    VeskEngine::shared().onDisplayProblemsChange = nullptr;
     HotKey::shared().onTrigger = nullptr;
     PWMSafe::shared().onStateChange = nullptr;
     NotificationCenter::shared().removeObservers(this);
@@ -101,11 +103,18 @@ void AppDelegate::applicationDidFinishLaunching()
             popover->setContentSize(size);
     };
 
-    // 4. The icon follows the filter.
+    // 4. The icon follows the filter, red only where a display shows it.
     QPointer<AppDelegate> self(this);
-    VeskEngine::shared().onChange = [self](bool enabled) {
+    VeskEngine::shared().onChange = [self](bool) {
         if (self && self->statusItem_)
-            self->statusItem_->setIcon(icon(enabled));
+            self->statusItem_->setIcon(icon(DisplayWarning::filterVisible(VeskEngine::shared())));
+    };
+    VeskEngine::shared().onDisplayProblemsChange = [self] {
+        if (self && self->statusItem_)
+            self->statusItem_->setIcon(icon(DisplayWarning::filterVisible(VeskEngine::shared())));
+        if (VeskEngine::shared().enabled())
+            EventLog::shared().add(DisplayWarning::logLine(VeskEngine::shared()));
+        NotificationCenter::shared().post(QString::fromLatin1(NotificationName::veskDisplayProblems));
     };
 
     // 5. Re-apply after display changes.

@@ -9,6 +9,7 @@
 #include "system/ConflictDetector.h"
 #include "system/WebAddress.h"
 #include "ui/ClickableArea.h"
+#include "ui/DisplayWarning.h"
 #include "ui/FlippedView.h"
 #include "ui/MiniToggle.h"
 #include "ui/RoundedImageView.h"
@@ -206,6 +207,10 @@ void PopoverViewController::loadView()
             self->settingsChanged();
     });
     center.addObserver(QString::fromLatin1(NotificationName::veskPWMState), this, [self] {
+        if (self)
+            self->refresh();
+    });
+    center.addObserver(QString::fromLatin1(NotificationName::veskDisplayProblems), this, [self] {
         if (self)
             self->refresh();
     });
@@ -503,6 +508,10 @@ void PopoverViewController::refreshBars()
         QString text = L(QStringLiteral("conflict"));
         text.replace(QStringLiteral("%@"), *name);
         conflictBar_->setTitleStr(text);
+        conflictBar_->show();
+    } else if (const std::optional<QString> text = DisplayWarning::text(*services_.engine)) {
+        // Colours that could not be set share the bar: the filter must not look as if it worked.
+        conflictBar_->setTitleStr(*text);
         conflictBar_->show();
     } else {
         conflictBar_->hide();
