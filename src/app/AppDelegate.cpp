@@ -112,8 +112,11 @@ void AppDelegate::applicationDidFinishLaunching()
     VeskEngine::shared().onDisplayProblemsChange = [self] {
         if (self && self->statusItem_)
             self->statusItem_->setIcon(icon(DisplayWarning::filterVisible(VeskEngine::shared())));
-        if (VeskEngine::shared().enabled())
-            EventLog::shared().add(DisplayWarning::logLine(VeskEngine::shared()));
+        if (VeskEngine::shared().enabled()) {
+            const QString line = DisplayWarning::logLine(VeskEngine::shared());
+            EventLog::shared().add(line);
+            std::fprintf(stderr, "ambrano: %s\n", qPrintable(line));
+        }
         NotificationCenter::shared().post(QString::fromLatin1(NotificationName::veskDisplayProblems));
     };
 
