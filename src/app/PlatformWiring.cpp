@@ -11,12 +11,24 @@
 
 #include <cstdio>
 
+namespace {
+
+// A backend that can reach no display lists the session alone.
+bool takesTables(Platform& platform)
+{
+    const std::vector<DisplayID> displays = platform.displays().activeDisplays();
+    return !(displays.size() == 1 && displays.front() == sessionDisplay);
+}
+
+}  // namespace
+
 QString PlatformWiring::displayLine(Platform& platform)
 {
     QString line = QStringLiteral("display: ") + QString::fromStdString(platform.displayBackend());
-    const std::vector<DisplayID> displays = platform.displays().activeDisplays();
-    if (!(displays.size() == 1 && displays.front() == sessionDisplay))
-        line += QStringLiteral(" (%1 output%2)").arg(displays.size()).arg(displays.size() == 1 ? "" : "s");
+    if (takesTables(platform)) {
+        const size_t count = platform.displays().activeDisplays().size();
+        line += QStringLiteral(" (%1 output%2)").arg(count).arg(count == 1 ? "" : "s");
+    }
     return line;
 }
 
@@ -26,7 +38,9 @@ PlatformWiring::PlatformWiring(Platform& platform)
     HotKey::shared().setService(&platform.hotKeys());
     ConflictDetector::setRunningApplications(&platform.runningApplications());
     DDC::shared().setTransport(&platform.ddcTransport());
-    PWMSafe::shared().setDisplayServices(&platform.displays());
+    // PWM-safe pins the hardware at full and leaves the dimming to the gamma tables: where no
+    // table reaches the screen it could only make it brighter, so it is not offered there.
+    PWMSafe::shared().setDisplayServices(takesTables(platform) ? &platform.displays() : nullptr);
     PWMSafe::shared().setBacklight(platform.backlight());
     Updater::shared().setInstallServices(&platform.archiveExtractor(), &platform.processLauncher());
 
