@@ -7,6 +7,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
 #include "schedule/Scheduler.h"
+#include "system/Autostart.h"
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
@@ -189,6 +190,12 @@ QMenu* AppDelegate::buildContextMenu()
     QAction* settings = menu->addAction(L(QStringLiteral("settings")), this, &AppDelegate::openSettings);
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     menu->addAction(L(QStringLiteral("about")), this, &AppDelegate::about);
+    QAction* login = menu->addAction(L(QStringLiteral("start_at_login")));
+    login->setCheckable(true);
+    login->setChecked(Autostart().enabled());
+    connect(login, &QAction::toggled, this, [](bool on) {
+        on ? Autostart().enable(QCoreApplication::applicationFilePath()) : Autostart().disable();
+    });
     menu->addSeparator();
     QAction* quitAction = menu->addAction(L(QStringLiteral("quit")), this, &AppDelegate::quit);
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -42,7 +42,7 @@ PlatformWiring::PlatformWiring(Platform& platform)
     // table reaches the screen it could only make it brighter, so it is not offered there.
     PWMSafe::shared().setDisplayServices(takesTables(platform) ? &platform.displays() : nullptr);
     PWMSafe::shared().setBacklight(platform.backlight());
-    Updater::shared().setInstallServices(&platform.archiveExtractor(), &platform.processLauncher());
+    Updater::shared().setInstaller(&platform.installer());
 
     const QString line = displayLine(platform);
     EventLog::shared().add(line);
@@ -54,7 +54,7 @@ PlatformWiring::PlatformWiring(Platform& platform)
 PlatformWiring::~PlatformWiring()
 {
     Updater::shared().waitForBackgroundWork();
-    Updater::shared().setInstallServices(nullptr, nullptr);
+    Updater::shared().setInstaller(nullptr);
     PWMSafe::shared().setBacklight({});
     PWMSafe::shared().setDisplayServices(nullptr);
     DDC::shared().setTransport(nullptr);

@@ -1,22 +1,17 @@
 #include "online/Updater.h"
 
 #include "online/OnlineConfig.h"
-#include "platform/ArchiveExtractor.h"
-#include "platform/ProcessLauncher.h"
+#include "platform/Installer.h"
 #include "platform/SettingsStore.h"
 #include "platform/Signature.h"
 #include "system/EventLog.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <algorithm>
@@ -24,13 +19,6 @@
 #include <memory>
 
 namespace {
-
-const QString kSwapScript = QStringLiteral(
-    "#!/bin/bash\n"
-    "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done\n"
-    "rm -rf \"$3.new\" && cp -a \"$2\" \"$3.new\" && rm -rf \"$3\" && mv \"$3.new\" \"$3\"\n"
-    "# no quarantine attribute to clear on Linux\n"
-    "setsid -f \"$3/bin/ambrano\" </dev/null >/dev/null 2>&1");
 
 qint64 versionComponent(const QString& text)
 {
@@ -69,18 +57,6 @@ QList<qint64> versionComponents(const QString& version)
     for (const QString& part : version.split(QLatin1Char('.'), Qt::SkipEmptyParts))
         out.append(versionComponent(part));
     return out;
-}
-
-// The version names a folder in the temporary folder: it must stay one plain name.
-bool usableInFolderName(const QString& version)
-{
-    return !version.contains(QLatin1Char('/')) && !version.contains(QChar(0)) && version.toUtf8().size() <= 200;
-}
-
-bool isPlainFolder(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.isDir() && !info.isSymLink();
 }
 
 }  // namespace
@@ -128,24 +104,13 @@ Updater::Updater(QString manifestURL, QString publicKeyB64, QObject* parent)
     , manifestURL_(std::move(manifestURL))
     , publicKeyB64_(std::move(publicKeyB64))
     , currentVersion_(QStringLiteral(AMBRANO_VERSION))
-    , temporaryFolder_(QDir::tempPath())
 {
-    if (QCoreApplication::instance()) {
-        runningExecutable_ = QCoreApplication::applicationFilePath();
-        runningPid_ = QCoreApplication::applicationPid();
-    }
     background_.setMaxThreadCount(1);
 }
 
 Updater::~Updater()
 {
     background_.waitForDone();
-}
-
-void Updater::setInstallServices(ArchiveExtractor* extractor, ProcessLauncher* launcher)
-{
-    extractor_ = extractor;
-    launcher_ = launcher;
 }
 
 void Updater::waitForBackgroundWork()
@@ -267,93 +232,13 @@ Updater::Outcome Updater::verifyAndInstall(const QByteArray& zip, const Manifest
         return Outcome::badSignature;
     }
     log(QStringLiteral("update: signature OK, installing %1").arg(manifest.version));
-    return install(zip, manifest.version) ? Outcome::installing : Outcome::installFailed;
-}
-
-std::optional<QString> Updater::bundleForExecutable(const QString& executablePath)
-{
-    if (executablePath.isEmpty())
-        return std::nullopt;
-    const QString exe = QDir::cleanPath(QFileInfo(executablePath).absoluteFilePath());
-    const QFileInfo binFolder(QFileInfo(exe).absolutePath());
-    if (binFolder.fileName() != QLatin1String("bin"))
-        return std::nullopt;
-    const QString bundle = binFolder.absolutePath();
-    if (!bundle.endsWith(QLatin1String(".app")) || bundle == QLatin1String("/.app"))
-        return std::nullopt;
-    return bundle;
-}
-
-QString Updater::swapScript()
-{
-    return kSwapScript;
-}
-
-bool Updater::install(const QByteArray& zip, const QString& version)
-{
-    // Installed by a package manager (not from a ".app" folder): updates are its business.
-    const std::optional<QString> bundle = bundleForExecutable(runningExecutable_);
-    if (!bundle || !extractor_ || !launcher_ || !usableInFolderName(version))
-        return false;
-
-    // 1-2. A fresh work folder that only we can write to. A link in its place is removed, never
-    // followed, and an old folder we cannot remove stops the installation.
-    const QString work = QDir(temporaryFolder_).filePath(QStringLiteral("veskupdate-") + version);
-    const QFileInfo existing(work);
-    if (existing.isSymLink() || (existing.exists() && !existing.isDir()))
-        QFile::remove(work);
-    else if (existing.exists())
-        QDir(work).removeRecursively();
-    if (!QDir().mkpath(temporaryFolder_)
-        || !QDir().mkdir(work, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-        return false;
-
-    // 3.
-    const QString archive = QDir(work).filePath(QStringLiteral("u.zip"));
-    {
-        QFile file(archive);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(zip) != zip.size())
-            return false;
-    }
-
-    // 4. A refused archive leaves nothing to install.
-    if (!extractor_->extract(archive, work))
-        return false;
-
-    // 5. The first ".app" name in the order the file system lists them.
-    const QStringList names = QDir(work).entryList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Unsorted);
-    QString newBundle;
-    for (const QString& name : names) {
-        if (name.endsWith(QLatin1String(".app"))) {
-            newBundle = QDir(work).filePath(name);
-            break;
-        }
-    }
-    if (newBundle.isEmpty() || !isPlainFolder(newBundle))
-        return false;
-
-    // 6. Nothing to clear: Linux has no quarantine attribute.
-
-    // 7-9. The script takes its paths as arguments, so no path can change what it does.
-    const QString script = QDir(work).filePath(QStringLiteral("swap.sh"));
-    {
-        QSaveFile file(script);
-        const QByteArray text = swapScript().toUtf8();
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-            return false;
-    }
-    QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
-
-    // 10. A failure to start is not an error of its own: we quit all the same.
-    launcher_->startDetached(QStringLiteral("/bin/bash"),
-        {script, QString::number(runningPid_), newBundle, *bundle});
-
-    // 11. Quit through the normal path, so displays and hardware are restored first.
+    if (!installer_ || !installer_->install(zip, manifest.version))
+        return Outcome::installFailed;
+    // Quit through the normal path, so displays and hardware are restored first.
     if (onQuitRequest) {
         onQuitRequest();
     } else if (QCoreApplication* app = QCoreApplication::instance()) {
         QMetaObject::invokeMethod(app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     }
-    return true;
+    return Outcome::installing;
 }

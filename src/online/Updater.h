@@ -1,6 +1,6 @@
 #pragma once
 // Once per launch: fetch the update manifest, and when it announces a newer version, download
-// the archive, check its Ed25519 signature and install it in place of the running bundle.
+// the archive and check its Ed25519 signature; the platform's installer puts it in place.
 
 #include <QByteArray>
 #include <QObject>
@@ -10,9 +10,8 @@
 #include <functional>
 #include <optional>
 
-class ArchiveExtractor;
 class EventLog;
-class ProcessLauncher;
+class Installer;
 class QNetworkAccessManager;
 
 struct Manifest {
@@ -38,7 +37,7 @@ public:
         downloadFailed,  // archive unreachable, empty, or over the size cap
         badSignature,
         installFailed,   // verified, but the installation stopped before starting the swap
-        installing,      // swap script started (or tried) and quit requested
+        installing,      // swap script started and quit requested
     };
 
     static constexpr bool autoInstall = true;
@@ -66,24 +65,14 @@ public:
     // The running version (the project version), or "0" when unknown.
     QString currentVersion() const;
 
-    // Verifies and, when valid, installs; runs on a background thread of this updater.
+    // Verifies and, when valid, installs and asks the app to quit; runs on a background
+    // thread of this updater.
     Outcome verifyAndInstall(const QByteArray& zip, const Manifest& manifest);
-    // Unpacks the archive, writes and starts the swap script, asks the app to quit.
-    // False when it stopped before starting the script.
-    bool install(const QByteArray& zip, const QString& version);
 
-    // The bundle folder (ending in ".app") holding an executable at <bundle>/bin/<name>.
-    static std::optional<QString> bundleForExecutable(const QString& executablePath);
-    // The five-line swap script; its paths arrive as arguments: PID, NEW, CUR.
-    static QString swapScript();
-
-    // Installation services, set by the application entry (not owned).
-    void setInstallServices(ArchiveExtractor* extractor, ProcessLauncher* launcher);
+    // Set by the application entry (not owned); without one nothing is installed.
+    void setInstaller(Installer* installer) { installer_ = installer; }
     // Seams for tests.
     void setCurrentVersion(const QString& version) { currentVersion_ = version; }
-    void setTemporaryFolder(const QString& folder) { temporaryFolder_ = folder; }
-    void setRunningExecutable(const QString& path) { runningExecutable_ = path; }
-    void setRunningPid(qint64 pid) { runningPid_ = pid; }
     void setMaxDownloadBytes(qint64 bytes) { maxDownloadBytes_ = bytes; }
     void setEventLog(EventLog* log) { log_ = log; }
     QString manifestURL() const { return manifestURL_; }
@@ -106,13 +95,9 @@ private:
     QString manifestURL_;
     QString publicKeyB64_;
     QString currentVersion_;
-    QString temporaryFolder_;
-    QString runningExecutable_;
-    qint64 runningPid_ = 0;
     qint64 maxDownloadBytes_ = defaultMaxDownloadBytes;
     EventLog* log_ = nullptr;
-    ArchiveExtractor* extractor_ = nullptr;
-    ProcessLauncher* launcher_ = nullptr;
+    Installer* installer_ = nullptr;
     QNetworkAccessManager* network_ = nullptr;
     QThreadPool background_;
 };

@@ -19,4 +19,13 @@ public:
     // Absent when the combination cannot be registered (unknown key, taken by another program).
     virtual std::optional<Ref> registerHotKey(std::uint32_t keyCode, std::uint32_t mods) = 0;
     virtual void unregisterHotKey(Ref ref) = 0;
+    // The key code of a hardware key (the window system's own number for it, with the
+    // modifier state that picks its layout group), read at the key's unshifted level so the
+    // user's layout decides; absent for keys no shortcut can use.
+    virtual std::optional<std::uint32_t> keyCodeOf(std::uint32_t nativeKey, std::uint32_t nativeState)
+    {
+        (void)nativeKey;
+        (void)nativeState;
+        return std::nullopt;
+    }
 };

@@ -8,6 +8,7 @@
 #include "platform/DDCTransport.h"
 #include "platform/DisplayServices.h"
 #include "platform/HotKeyService.h"
+#include "platform/Installer.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/RunningApplications.h"
 #include "platform/SleepWatcher.h"
@@ -41,6 +42,8 @@ public:
     virtual DDCTransport& ddcTransport() = 0;
     virtual ArchiveExtractor& archiveExtractor() = 0;
     virtual ProcessLauncher& processLauncher() = 0;
+    // Puts a verified update in place of the running program.
+    virtual Installer& installer() = 0;
     // Requests to end the program (signals, session end) arrive here on the main thread.
     virtual void onTerminationRequest(std::function<void()> handler) = 0;
 };

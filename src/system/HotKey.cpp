@@ -6,28 +6,12 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-
-#include <map>
+#include <QStringList>
 
 namespace {
 
 const char* const kKey = "vesk.hotkey.key";
 const char* const kMods = "vesk.hotkey.mods";
-
-const std::map<std::uint32_t, QString>& keyNames()
-{
-    static const std::map<std::uint32_t, QString> names = {
-        {0, "A"}, {11, "B"}, {8, "C"}, {2, "D"}, {14, "E"}, {3, "F"}, {5, "G"}, {4, "H"}, {34, "I"},
-        {38, "J"}, {40, "K"}, {37, "L"}, {46, "M"}, {45, "N"}, {31, "O"}, {35, "P"}, {12, "Q"},
-        {15, "R"}, {1, "S"}, {17, "T"}, {32, "U"}, {9, "V"}, {13, "W"}, {7, "X"}, {16, "Y"}, {6, "Z"},
-        {29, "0"}, {18, "1"}, {19, "2"}, {20, "3"}, {21, "4"}, {23, "5"}, {22, "6"}, {26, "7"},
-        {28, "8"}, {25, "9"},
-        {49, QString(QChar(0x2423))}, {36, QString(QChar(0x21A9))},
-        {122, "F1"}, {120, "F2"}, {99, "F3"}, {118, "F4"}, {96, "F5"}, {97, "F6"}, {98, "F7"},
-        {100, "F8"}, {101, "F9"}, {109, "F10"}, {103, "F11"}, {111, "F12"},
-    };
-    return names;
-}
 
 }  // namespace
 
@@ -60,42 +44,87 @@ QString HotKey::label() const
     return describe(keyCode(), mods());
 }
 
+void HotKey::installHandler()
+{
+    if (installed_ || !service_)
+        return;
+    installed_ = true;
+    service_->installHandler([] {
+        // Hand the press to the main queue so the callback never runs inside dispatch.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [] {
+                if (HotKey::shared().onTrigger)
+                    HotKey::shared().onTrigger();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+bool HotKey::registerCombination(std::uint32_t keyCode, std::uint32_t mods)
+{
+    if (!service_)
+        return true;
+    ref_ = service_->registerHotKey(keyCode, mods);
+    if (ref_)
+        refused_.reset();
+    else
+        refused_.emplace(keyCode, mods);
+    return ref_.has_value();
+}
+
 void HotKey::registerHotKey()
 {
-    if (!installed_) {
-        installed_ = true;
-        if (service_) {
-            service_->installHandler([] {
-                // Hand the press to the main queue so the callback never runs inside dispatch.
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(),
-                    [] {
-                        if (HotKey::shared().onTrigger)
-                            HotKey::shared().onTrigger();
-                    },
-                    Qt::QueuedConnection);
-            });
-        }
-    }
+    installHandler();
     if (ref_) {
         if (service_)
             service_->unregisterHotKey(*ref_);
         ref_.reset();
     }
-    if (service_)
-        ref_ = service_->registerHotKey(keyCode(), mods());
-    EventLog::shared().add(QStringLiteral("hotkey: ") + label());
+    registerCombination(keyCode(), mods());
+    EventLog::shared().add(QStringLiteral("hotkey: ") + symbolText(keyCode(), mods()));
 }
 
-void HotKey::rebind(std::uint32_t keyCode, std::uint32_t mods)
+bool HotKey::rebind(std::uint32_t keyCode, std::uint32_t mods)
 {
+    installHandler();
+    // The old grab goes first: the service may not hold the same combination twice.
+    const bool hadRef = ref_.has_value();
+    if (ref_ && service_)
+        service_->unregisterHotKey(*ref_);
+    ref_.reset();
+    if (!registerCombination(keyCode, mods)) {
+        const auto taken = refused_;
+        if (hadRef)
+            registerCombination(this->keyCode(), this->mods());
+        refused_ = taken;
+        EventLog::shared().add(QStringLiteral("hotkey: ") + symbolText(keyCode, mods) + QStringLiteral(" is taken by another program"));
+        return false;
+    }
     SettingsStore::shared().setValue(QString::fromLatin1(kKey), static_cast<qint64>(keyCode));
     SettingsStore::shared().setValue(QString::fromLatin1(kMods), static_cast<qint64>(mods));
-    registerHotKey();
+    EventLog::shared().add(QStringLiteral("hotkey: ") + symbolText(keyCode, mods));
     NotificationCenter::shared().post(QString::fromLatin1(didChange));
+    return true;
+}
+
+std::optional<std::uint32_t> HotKey::keyCodeForNativeKey(std::uint32_t nativeKey, std::uint32_t nativeState) const
+{
+    if (!service_)
+        return std::nullopt;
+    return service_->keyCodeOf(nativeKey, nativeState);
 }
 
 QString HotKey::describe(std::uint32_t keyCode, std::uint32_t mods)
+{
+#ifdef Q_OS_MACOS
+    return symbolText(keyCode, mods);
+#else
+    return plainText(keyCode, mods);
+#endif
+}
+
+QString HotKey::symbolText(std::uint32_t keyCode, std::uint32_t mods)
 {
     QString text;
     if (mods & HotKeyMask::control)
@@ -106,16 +135,25 @@ QString HotKey::describe(std::uint32_t keyCode, std::uint32_t mods)
         text += QChar(0x21E7);
     if (mods & HotKeyMask::command)
         text += QChar(0x2318);
-    text += keyName(keyCode).value_or(QString(QChar(0x00B7)));
+    const auto key = KeyCodes::byCode(keyCode);
+    text += key && key->symbol ? QString::fromUtf8(key->symbol) : QString(QChar(0x00B7));
     return text;
 }
 
-std::optional<QString> HotKey::keyName(std::uint32_t keyCode)
+QString HotKey::plainText(std::uint32_t keyCode, std::uint32_t mods)
 {
-    const auto it = keyNames().find(keyCode);
-    if (it == keyNames().end())
-        return std::nullopt;
-    return it->second;
+    QStringList parts;
+    if (mods & HotKeyMask::control)
+        parts << QStringLiteral("Ctrl");
+    if (mods & HotKeyMask::option)
+        parts << QStringLiteral("Alt");
+    if (mods & HotKeyMask::shift)
+        parts << QStringLiteral("Shift");
+    if (mods & HotKeyMask::command)
+        parts << QStringLiteral("Super");
+    const auto key = KeyCodes::byCode(keyCode);
+    parts << (key ? QString::fromUtf8(key->name) : QString(QChar(0x00B7)));
+    return parts.join(QLatin1Char('+'));
 }
 
 std::uint32_t HotKey::carbonMods(std::uint64_t flags)

@@ -2,19 +2,14 @@
 // The one global shortcut (Ctrl+Alt+Super+Z by default) that toggles the filter.
 
 #include "platform/HotKeyService.h"
+#include "system/KeyCodes.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <optional>
-
-namespace HotKeyMask {
-inline constexpr std::uint32_t command = 0x100;
-inline constexpr std::uint32_t shift = 0x200;
-inline constexpr std::uint32_t option = 0x800;
-inline constexpr std::uint32_t control = 0x1000;
-}  // namespace HotKeyMask
+#include <utility>
 
 // Modifier flags of a key event in the window system's bit layout.
 namespace ModifierFlag {
@@ -39,25 +34,38 @@ public:
 
     // Installs the handler once and (re-)registers the stored shortcut.
     void registerHotKey();
-    // Stores a new shortcut, registers it and announces it.
-    void rebind(std::uint32_t keyCode, std::uint32_t mods);
+    // Registers a new shortcut, then stores and announces it. False when the system refuses
+    // it (another program holds it): the previous shortcut stays registered and stored.
+    bool rebind(std::uint32_t keyCode, std::uint32_t mods);
 
     std::uint32_t keyCode() const;
     std::uint32_t mods() const;
     QString label() const;
     bool isRegistered() const { return ref_.has_value(); }
+    // The combination the system last refused, until one is registered again.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> refused() const { return refused_; }
 
+    // The key code of a hardware key as the service numbers it, absent without a service
+    // or for keys no shortcut can use.
+    std::optional<std::uint32_t> keyCodeForNativeKey(std::uint32_t nativeKey, std::uint32_t nativeState) const;
+
+    // The text shown to the user: the symbol form on macOS, "Ctrl+Alt+Super+Z" elsewhere.
     static QString describe(std::uint32_t keyCode, std::uint32_t mods);
+    // "⌃⌥⌘Z": the symbol form, also the form of the log line.
+    static QString symbolText(std::uint32_t keyCode, std::uint32_t mods);
+    // "Ctrl+Alt+Super+Z".
+    static QString plainText(std::uint32_t keyCode, std::uint32_t mods);
     static std::uint32_t carbonMods(std::uint64_t flags);
-    // The shown name of a key code, absent for keys outside the table.
-    static std::optional<QString> keyName(std::uint32_t keyCode);
 
     HotKey() = default;
 
 private:
     std::uint32_t storedOrDefault(const char* key, std::uint32_t fallback) const;
+    void installHandler();
+    bool registerCombination(std::uint32_t keyCode, std::uint32_t mods);
 
     HotKeyService* service_ = nullptr;
     std::optional<HotKeyService::Ref> ref_;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> refused_;
     bool installed_ = false;
 };

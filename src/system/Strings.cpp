@@ -38,6 +38,8 @@ const std::vector<Localization::Entry>& Localization::table()
         {"flicker_severe", "⚠︎ Strong PWM flicker — turn on PWM-Safe", "⚠︎ Parpadeo PWM intenso — activa Anti-PWM", "⚠︎ Parpelleig PWM intens — activa Anti-PWM"},
         {"record", "Change", "Cambiar", "Canvia"},
         {"recording", "Press shortcut…", "Pulsa la combinación…", "Prem la combinació…"},
+        {"hotkey_taken", "%@ is taken by another program", "%@ ya lo usa otro programa", "%@ ja l'usa un altre programa"},
+        {"start_at_login", "Start at login", "Abrir al iniciar sesión", "Obre en iniciar la sessió"},
         {"filter_off", "Filter off", "Filtro apagado", "Filtre apagat"},
         {"filter_on", "Filter on", "Filtro encendido", "Filtre encès"},
     };

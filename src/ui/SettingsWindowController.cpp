@@ -1,8 +1,5 @@
 #include "ui/SettingsWindowController.h"
 
-#include "brightness/DDC.h"
-#include "brightness/PWMSafe.h"
-#include "engine/VeskEngine.h"
 #include "online/Tips.h"
 #include "platform/NotificationCenter.h"
 #include "schedule/AppSettings.h"
@@ -11,6 +8,8 @@
 #include "schedule/SolarCalc.h"
 #include "system/EventLog.h"
 #include "system/HotKey.h"
+#include "system/KeyCodes.h"
+#include "system/SupportReport.h"
 #include "system/WebAddress.h"
 #include "ui/FlippedView.h"
 #include "ui/Theme.h"
@@ -21,15 +20,12 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
-#include <QSysInfo>
 #include <QTextLayout>
 #include <QTimer>
-
-#include <cmath>
-#include <unordered_map>
 
 namespace {
 
@@ -63,9 +59,39 @@ QString firstLines(const QString& text, const QFont& font, qreal width, int maxL
     return cut ? lines.join(QLatin1Char('\n')) : text;
 }
 
-QString boolText(bool value)
+// Qt's modifiers in the window system's flag bits that HotKey::carbonMods reads.
+std::uint64_t modifierFlags(Qt::KeyboardModifiers modifiers)
 {
-    return value ? QStringLiteral("true") : QStringLiteral("false");
+    std::uint64_t flags = 0;
+    if (modifiers & Qt::ShiftModifier)
+        flags |= ModifierFlag::shift;
+    if (modifiers & Qt::ControlModifier)
+        flags |= ModifierFlag::control;
+    if (modifiers & Qt::AltModifier)
+        flags |= ModifierFlag::option;
+    // Qt on X11 reports Super as Meta.
+    if (modifiers & Qt::MetaModifier)
+        flags |= ModifierFlag::command;
+    return flags;
+}
+
+// The key the user pressed, never the character Shift or the layout made of it: the hot-key
+// service reads the hardware key at its unshifted level. An event without a key number
+// (synthetic, or another platform) is read by its keysym, except a shifted character that
+// is not a letter: which key made it depends on the layout.
+std::optional<std::uint32_t> recordedKeyCode(const QKeyEvent& key)
+{
+    if (key.modifiers().testFlag(Qt::KeypadModifier))
+        return std::nullopt;
+    if (key.nativeScanCode() != 0)
+        return HotKey::shared().keyCodeForNativeKey(key.nativeScanCode(), key.nativeModifiers());
+    const quint32 sym = key.nativeVirtualKey();
+    const bool letter = (sym >= 'A' && sym <= 'Z') || (sym >= 'a' && sym <= 'z');
+    if (sym == 0 || (key.modifiers().testFlag(Qt::ShiftModifier) && sym < 0x100 && !letter))
+        return std::nullopt;
+    if (const auto found = KeyCodes::byKeysym(sym))
+        return found->code;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -221,13 +247,12 @@ void SettingsWindowController::rebuild()
     recordButton_->setObjectName(QStringLiteral("recordButton"));
     connect(recordButton_, &QAbstractButton::clicked, this, [this] { toggleRecord(); });
     recordButton_->show();
+    hkTakenLabel_ = makeLabel(QString(), 10, QFont::Normal, Theme::veskRed(), x, 196, cw, 14);
+    hkTakenLabel_->setObjectName(QStringLiteral("hkTakenLabel"));
     // A recording under way goes on through a rebuild; the new controls say so.
-    if (recording_) {
+    if (recording_)
         recordButton_->setTitleStr(QStringLiteral("✕"));
-        hkLabel_->setText(L(QStringLiteral("hotkey")) + QStringLiteral(":  ") + L(QStringLiteral("recording")));
-    } else {
-        hkLabel_->setText(hotKeyLine());
-    }
+    showHotKey();
 
     makeLabel(L(QStringLiteral("auto_short")), 10, Theme::heavy, gray, x, 212, cw, 14)
         ->setObjectName(QStringLiteral("autoHeader"));
@@ -383,7 +408,7 @@ void SettingsWindowController::copyFeedback()
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(feedbackBundle());
+    clipboard->setText(SupportReport::text());
     if (feedbackButton_)
         feedbackButton_->setTitleStr(L(QStringLiteral("copied")));
     QPointer<SettingsWindowController> self(this);
@@ -393,9 +418,24 @@ void SettingsWindowController::copyFeedback()
     });
 }
 
-QString SettingsWindowController::hotKeyLine() const
+void SettingsWindowController::showHotKey()
 {
-    return L(QStringLiteral("hotkey")) + QStringLiteral(":  ") + HotKey::shared().label();
+    const QString prefix = L(QStringLiteral("hotkey")) + QStringLiteral(":  ");
+    if (hkLabel_) {
+        const QString text = prefix + (recording_ ? L(QStringLiteral("recording")) : HotKey::shared().label());
+        // Four modifier names and a long key name do not fit at the usual size.
+        QFont font = Theme::systemFont(12, QFont::Normal);
+        for (qreal size = 11; size >= 9 && QFontMetricsF(font).horizontalAdvance(text) > hkLabel_->width(); --size)
+            font = Theme::systemFont(size, QFont::Normal);
+        hkLabel_->setFont(font);
+        hkLabel_->setText(text);
+    }
+    if (!hkTakenLabel_)
+        return;
+    const auto refused = HotKey::shared().refused();
+    hkTakenLabel_->setText(refused && !recording_
+            ? L(QStringLiteral("hotkey_taken")).replace(QStringLiteral("%@"), HotKey::describe(refused->first, refused->second))
+            : QString());
 }
 
 QString SettingsWindowController::locationStatus() const
@@ -422,8 +462,7 @@ void SettingsWindowController::toggleRecord()
     recording_ = true;
     if (recordButton_)
         recordButton_->setTitleStr(QStringLiteral("✕"));
-    if (hkLabel_)
-        hkLabel_->setText(L(QStringLiteral("hotkey")) + QStringLiteral(":  ") + L(QStringLiteral("recording")));
+    showHotKey();
     // Sees every key press sent to this application, whichever window has the focus.
     qApp->installEventFilter(this);
     keyMonitor_ = true;
@@ -438,8 +477,7 @@ void SettingsWindowController::stopRecording()
     }
     if (recordButton_)
         recordButton_->setTitleStr(L(QStringLiteral("record")));
-    if (hkLabel_)
-        hkLabel_->setText(hotKeyLine());
+    showHotKey();
 }
 
 bool SettingsWindowController::eventFilter(QObject* watched, QEvent* event)
@@ -469,96 +507,12 @@ void SettingsWindowController::handleRecordedKey(const QKeyEvent& key)
         stopRecording();
         return;
     }
-    // Only the device-independent part of the flags counts.
-    const std::uint32_t mods = HotKey::carbonMods(modifierFlags(key.modifiers()) & 0xFFFF0000u);
-    const std::optional<std::uint32_t> code
-        = key.modifiers().testFlag(Qt::KeypadModifier) ? std::nullopt : virtualKeyCode(key.key());
+    const std::uint32_t mods = HotKey::carbonMods(modifierFlags(key.modifiers()));
+    const std::optional<std::uint32_t> code = recordedKeyCode(key);
     // A key without modifier, a modifier alone, or a key no shortcut can use: keep waiting.
     if (mods == 0 || !code)
         return;
+    // A combination another program holds is not taken; the line below the shortcut says so.
     HotKey::shared().rebind(*code, mods);
     stopRecording();
-}
-
-std::uint64_t SettingsWindowController::modifierFlags(Qt::KeyboardModifiers modifiers)
-{
-    std::uint64_t flags = 0;
-    if (modifiers & Qt::ShiftModifier)
-        flags |= ModifierFlag::shift;
-    if (modifiers & Qt::ControlModifier)
-        flags |= ModifierFlag::control;
-    if (modifiers & Qt::AltModifier)
-        flags |= ModifierFlag::option;
-    // Qt on X11 reports Super as Meta.
-    if (modifiers & Qt::MetaModifier)
-        flags |= ModifierFlag::command;
-    return flags;
-}
-
-std::optional<std::uint32_t> SettingsWindowController::virtualKeyCode(int qtKey)
-{
-    static const std::unordered_map<int, std::uint32_t> codes = {
-        {Qt::Key_A, 0}, {Qt::Key_B, 11}, {Qt::Key_C, 8}, {Qt::Key_D, 2}, {Qt::Key_E, 14}, {Qt::Key_F, 3},
-        {Qt::Key_G, 5}, {Qt::Key_H, 4}, {Qt::Key_I, 34}, {Qt::Key_J, 38}, {Qt::Key_K, 40}, {Qt::Key_L, 37},
-        {Qt::Key_M, 46}, {Qt::Key_N, 45}, {Qt::Key_O, 31}, {Qt::Key_P, 35}, {Qt::Key_Q, 12}, {Qt::Key_R, 15},
-        {Qt::Key_S, 1}, {Qt::Key_T, 17}, {Qt::Key_U, 32}, {Qt::Key_V, 9}, {Qt::Key_W, 13}, {Qt::Key_X, 7},
-        {Qt::Key_Y, 16}, {Qt::Key_Z, 6},
-        {Qt::Key_0, 29}, {Qt::Key_1, 18}, {Qt::Key_2, 19}, {Qt::Key_3, 20}, {Qt::Key_4, 21}, {Qt::Key_5, 23},
-        {Qt::Key_6, 22}, {Qt::Key_7, 26}, {Qt::Key_8, 28}, {Qt::Key_9, 25},
-        // With Shift held Qt names the shifted symbol; these are its key on a US keyboard.
-        {Qt::Key_ParenRight, 29}, {Qt::Key_Exclam, 18}, {Qt::Key_At, 19}, {Qt::Key_NumberSign, 20},
-        {Qt::Key_Dollar, 21}, {Qt::Key_Percent, 23}, {Qt::Key_AsciiCircum, 22}, {Qt::Key_Ampersand, 26},
-        {Qt::Key_Asterisk, 28}, {Qt::Key_ParenLeft, 25},
-        {Qt::Key_Minus, 27}, {Qt::Key_Underscore, 27}, {Qt::Key_Equal, 24}, {Qt::Key_Plus, 24},
-        {Qt::Key_BracketLeft, 33}, {Qt::Key_BraceLeft, 33}, {Qt::Key_BracketRight, 30}, {Qt::Key_BraceRight, 30},
-        {Qt::Key_Semicolon, 41}, {Qt::Key_Colon, 41}, {Qt::Key_Apostrophe, 39}, {Qt::Key_QuoteDbl, 39},
-        {Qt::Key_Backslash, 42}, {Qt::Key_Bar, 42}, {Qt::Key_Comma, 43}, {Qt::Key_Less, 43},
-        {Qt::Key_Period, 47}, {Qt::Key_Greater, 47}, {Qt::Key_Slash, 44}, {Qt::Key_Question, 44},
-        {Qt::Key_QuoteLeft, 50}, {Qt::Key_AsciiTilde, 50},
-        {Qt::Key_Space, 49}, {Qt::Key_Return, 36}, {Qt::Key_Tab, 48}, {Qt::Key_Backtab, 48},
-        {Qt::Key_Backspace, 51}, {Qt::Key_Delete, 117}, {Qt::Key_Escape, 53},
-        {Qt::Key_Left, 123}, {Qt::Key_Right, 124}, {Qt::Key_Down, 125}, {Qt::Key_Up, 126},
-        {Qt::Key_Home, 115}, {Qt::Key_End, 119}, {Qt::Key_PageUp, 116}, {Qt::Key_PageDown, 121},
-        {Qt::Key_F1, 122}, {Qt::Key_F2, 120}, {Qt::Key_F3, 99}, {Qt::Key_F4, 118}, {Qt::Key_F5, 96},
-        {Qt::Key_F6, 97}, {Qt::Key_F7, 98}, {Qt::Key_F8, 100}, {Qt::Key_F9, 101}, {Qt::Key_F10, 109},
-        {Qt::Key_F11, 103}, {Qt::Key_F12, 111},
-    };
-    const auto it = codes.find(qtKey);
-    if (it == codes.end())
-        return std::nullopt;
-    return it->second;
-}
-
-// The support report.
-
-QString SettingsWindowController::feedbackBundle()
-{
-    const QString version = QStringLiteral(AMBRANO_VERSION);
-    QString report = QStringLiteral("Ambrano (por Marren) ") + (version.isEmpty() ? QStringLiteral("?") : version);
-    report += QStringLiteral("\nPlatform: ") + QSysInfo::prettyProductName() + QStringLiteral(" (")
-        + QSysInfo::currentCpuArchitecture() + QStringLiteral(")\nDisplays:\n");
-
-    QStringList displayLines;
-    VeskEngine& engine = VeskEngine::shared();
-    if (DisplayServices* displays = engine.displayServices()) {
-        for (DisplayID id : displays->activeDisplays()) {
-            displayLines << QStringLiteral("  - %1 %2 %3x%4")
-                                .arg(id)
-                                .arg(displays->isBuiltin(id) ? QStringLiteral("builtin") : QStringLiteral("external"))
-                                .arg(displays->pixelsWide(id))
-                                .arg(displays->pixelsHigh(id));
-        }
-    }
-    report += displayLines.join(QLatin1Char('\n'));
-
-    report += QStringLiteral("\nPWM-safe available: ") + boolText(PWMSafe::shared().available())
-        + QStringLiteral("   DDC available: ") + boolText(DDC::shared().available());
-    report += QStringLiteral("\nSettings: warmth=%1 brightness=%2")
-                  .arg(static_cast<long long>(std::trunc(engine.warmth())))
-                  .arg(static_cast<long long>(std::trunc(engine.brightness())));
-    report += QStringLiteral(" on=") + boolText(engine.enabled()) + QStringLiteral(" pwm=") + boolText(engine.pwmSafe)
-        + QStringLiteral(" extremeDim=") + boolText(AppSettings::extremeDim()) + QStringLiteral(" lang=")
-        + rawValue(Localization::shared().lang());
-    report += QStringLiteral("\n--- log ---\n") + EventLog::shared().dump();
-    return report;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The one settings window: language flags, extreme dimming, the global shortcut and its
-// recorder, the automatic schedule, credits and the support report. Every control writes
+// recorder, the automatic schedule, credits and the button that copies the support report. Every control writes
 // through the shared services at once; the content is rebuilt from their state on every
 // show and on every language change.
 
@@ -49,9 +49,6 @@ public:
     // Re-creates every control from the current state; nothing before the first show.
     void rebuild();
 
-    // The plain-text support report.
-    static QString feedbackBundle();
-
     // Control actions.
     void flagTapped(const VeskFlatButton* sender);
     void dimToggled(const QCheckBox* sender);
@@ -62,12 +59,6 @@ public:
     void toggleRecord();
     void openAbout();
     void copyFeedback();
-
-    // The Mac virtual key code of a key as Qt names it, for the keys a shortcut can use;
-    // absent for the rest (modifier keys alone, keypad, media keys...).
-    static std::optional<std::uint32_t> virtualKeyCode(int qtKey);
-    // Qt's modifiers in the window system's flag bits that HotKey::carbonMods reads.
-    static std::uint64_t modifierFlags(Qt::KeyboardModifiers modifiers);
 
     // How a link reaches the user's browser; tests replace it.
     std::function<void(const QUrl&)> openURL;
@@ -83,6 +74,8 @@ public:
     QCheckBox* useSolarCheck() const { return useSolarCheck_; }
     QLabel* locLabel() const { return locLabel_; }
     QLabel* hkLabel() const { return hkLabel_; }
+    // Says when the system refused the shortcut, empty otherwise.
+    QLabel* hkTakenLabel() const { return hkTakenLabel_; }
     VeskFlatButton* recordButton() const { return recordButton_; }
     VeskFlatButton* feedbackButton() const { return feedbackButton_; }
     // How many times rebuild() has laid out the controls.
@@ -96,7 +89,7 @@ private:
     QLabel* makeLabel(const QString& text, qreal size, int weight, const QColor& color, int x, int y, int w, int h);
     void startLocationLookup();
     QString locationStatus() const;
-    QString hotKeyLine() const;
+    void showHotKey();
     void handleRecordedKey(const QKeyEvent& key);
     void stopRecording();
 
@@ -108,6 +101,7 @@ private:
     QPointer<QLabel> locLabel_;
     QPointer<VeskFlatButton> feedbackButton_;
     QPointer<QLabel> hkLabel_;
+    QPointer<QLabel> hkTakenLabel_;
     QPointer<VeskFlatButton> recordButton_;
     bool keyMonitor_ = false;
     bool recording_ = false;

@@ -33,6 +33,7 @@ public:
     DDCTransport& ddcTransport() override { return ddc_; }
     ArchiveExtractor& archiveExtractor() override { return extractor_; }
     ProcessLauncher& processLauncher() override { return launcher_; }
+    Installer& installer() override { return installer_; }
     void onTerminationRequest(std::function<void()>) override {}
 
 private:
@@ -41,6 +42,9 @@ private:
     };
     struct NoExtractor : ArchiveExtractor {
         bool extract(const QString&, const QString&) override { return false; }
+    };
+    struct NoInstaller : Installer {
+        bool install(const QByteArray&, const QString&) override { return false; }
     };
     DisplayServices& displays_;
     std::string backend_;
@@ -52,6 +56,7 @@ private:
     RecordingDDCTransport ddc_;
     NoExtractor extractor_;
     FakeProcessLauncher launcher_;
+    NoInstaller installer_;
 };
 
 TEST(PlatformWiringTest, TheLogNamesTheBackendAndPwmSafeNeedsTables)

@@ -55,7 +55,8 @@ kill -HUP "$APP_PID"; wait "$APP_PID" || fail "exit status $? after SIGHUP"
 ramp_identity || fail "ramps not restored after SIGHUP"
 
 step "without a tray: one line, the hotkey still works, the icon comes with the tray"
-kill "$TRAY_PID"; sleep 0.2
+kill "$TRAY_PID"
+wait_for "the tray to go" eval '! tray_running'
 start_app
 wait_for "the no-tray line" grep -q "no system tray" "$E2E_HOME/app.log"
 hotkey

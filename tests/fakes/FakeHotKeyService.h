@@ -4,13 +4,15 @@
 #include "platform/HotKeyService.h"
 
 #include <map>
+#include <set>
 #include <utility>
 
 class FakeHotKeyService : public HotKeyService {
 public:
     int installs = 0;
     std::map<Ref, std::pair<std::uint32_t, std::uint32_t>> registered;  // ref -> (key, mods)
-    bool refuse = false;
+    bool refuse = false;                                      // refuses every combination
+    std::set<std::pair<std::uint32_t, std::uint32_t>> taken;  // (key, mods) another program holds
 
     void installHandler(Handler onPressed) override
     {
@@ -19,7 +21,7 @@ public:
     }
     std::optional<Ref> registerHotKey(std::uint32_t keyCode, std::uint32_t mods) override
     {
-        if (refuse)
+        if (refuse || taken.count({keyCode, mods}))
             return std::nullopt;
         const Ref ref = next_++;
         registered[ref] = {keyCode, mods};

@@ -4,6 +4,7 @@
 
 #include "online/Updater.h"
 #include "platform/Signature.h"
+#include "platform/linux/BundleSwapInstaller.h"
 #include "platform/linux/LibArchiveExtractor.h"
 #include "system/EventLog.h"
 
@@ -80,6 +81,9 @@ protected:
         temporary_ = root_.path() + QStringLiteral("/tmp");
         appsFolder_ = root_.path() + QStringLiteral("/apps");
         QDir().mkpath(temporary_);
+        installer_.setTemporaryFolder(temporary_);
+        installer_.setRunningExecutable(installedBundle() + QStringLiteral("/bin/ambrano"));
+        installer_.setRunningPid(999999);
     }
 
     // The updater under test, set up as an app installed at <apps>/Ambrano.app would be.
@@ -88,10 +92,7 @@ protected:
         auto updater = std::make_unique<Updater>(server_.url(QStringLiteral("/update.json")), publicKey);
         updater->setEventLog(log_.get());
         updater->setCurrentVersion(QStringLiteral("1.3.0"));
-        updater->setTemporaryFolder(temporary_);
-        updater->setRunningExecutable(installedBundle() + QStringLiteral("/bin/ambrano"));
-        updater->setRunningPid(999999);
-        updater->setInstallServices(&extractor_, &launcher_);
+        updater->setInstaller(&installer_);
         updater->onQuitRequest = [this] { ++quitRequests_; };
         return updater;
     }
@@ -134,5 +135,6 @@ protected:
     std::unique_ptr<EventLog> log_ = std::make_unique<EventLog>();
     LibArchiveExtractor extractor_;
     FakeProcessLauncher launcher_;
+    BundleSwapInstaller installer_ {extractor_, launcher_};
     int quitRequests_ = 0;
 };

@@ -55,14 +55,12 @@ protected:
 
 }  // namespace
 
-TEST_F(ExtractorTest, UnpacksFilesFoldersLinksAndModes)
+TEST_F(ExtractorTest, UnpacksFilesFoldersAndModes)
 {
     const QByteArray zip = ZipBuilder()
                                .folder(QStringLiteral("Ambrano.app"))
                                .file(QStringLiteral("Ambrano.app/bin/ambrano"), "#!/bin/sh\n", 0755)
                                .file(QStringLiteral("Ambrano.app/lib/libx.so.1"), "lib", 04755)
-                               .symlink(QStringLiteral("Ambrano.app/lib/libx.so"), QStringLiteral("libx.so.1"))
-                               .symlink(QStringLiteral("Ambrano.app/lib/up"), QStringLiteral("../bin/./ambrano"))
                                .file(QStringLiteral("./Other.app/x"), "x")
                                .build();
     ASSERT_TRUE(extract(zip));
@@ -70,9 +68,6 @@ TEST_F(ExtractorTest, UnpacksFilesFoldersLinksAndModes)
     EXPECT_TRUE(QFileInfo(work_ + QStringLiteral("/Ambrano.app/bin/ambrano")).isExecutable());
     EXPECT_FALSE(QFileInfo(work_ + QStringLiteral("/Ambrano.app/lib/libx.so.1")).permissions()
         & QFileDevice::WriteOther);
-    EXPECT_EQ(QFileInfo(work_ + QStringLiteral("/Ambrano.app/lib/libx.so")).symLinkTarget(),
-        QFileInfo(work_ + QStringLiteral("/Ambrano.app/lib/libx.so.1")).canonicalFilePath());
-    EXPECT_EQ(read(work_ + QStringLiteral("/Ambrano.app/lib/up")), QByteArray("#!/bin/sh\n"));
     EXPECT_EQ(read(work_ + QStringLiteral("/Other.app/x")), QByteArray("x"));
     // No set-id bits come out of an archive.
     QFile lib(work_ + QStringLiteral("/Ambrano.app/lib/libx.so.1"));
@@ -96,6 +91,9 @@ TEST_F(ExtractorTest, HostileEntriesRefuseTheWholeArchive)
         {"absolute link", ZipBuilder().file(QStringLiteral("good"), "g").symlink(QStringLiteral("l"), root_.path())},
         {"empty link", ZipBuilder().file(QStringLiteral("good"), "g").symlink(QStringLiteral("l"), QString())},
         {"through a link", ZipBuilder().symlink(QStringLiteral("l"), QStringLiteral(".")).file(QStringLiteral("l/escaped"), "e")},
+        // Each link looks harmless by its text; together they lead out of the folder.
+        {"chained links", ZipBuilder().symlink(QStringLiteral("l1"), QStringLiteral(".")).symlink(QStringLiteral("l2"), QStringLiteral("l1/l1/.."))},
+        {"link inside", ZipBuilder().file(QStringLiteral("good"), "g").symlink(QStringLiteral("l"), QStringLiteral("good"))},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(extract(c.zip.build())) << c.what;

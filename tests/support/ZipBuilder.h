@@ -29,14 +29,13 @@ public:
         return *this;
     }
     // An installable bundle: <name>/bin/ambrano (a shell script that records its start in
-    // <bundle's folder>/started-<version>) and <name>/share/version.
+    // <bundle's folder>/started-<version>) and <name>/share/ambrano/version.
     ZipBuilder& bundle(const QString& name, const QString& version)
     {
         folder(name);
         file(name + QStringLiteral("/bin/ambrano"),
             QStringLiteral("#!/bin/sh\necho $$ > \"$(dirname \"$0\")/../../started-%1\"\n").arg(version).toUtf8(), 0755);
-        file(name + QStringLiteral("/share/version"), version.toUtf8());
-        symlink(name + QStringLiteral("/share/current"), QStringLiteral("version"));
+        file(name + QStringLiteral("/share/ambrano/version"), version.toUtf8() + '\n');
         return *this;
     }
 

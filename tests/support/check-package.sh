@@ -13,11 +13,11 @@ deb=$(ls "$work"/ambrano_*.deb 2>/dev/null | head -n1)
 [ -n "$deb" ] || fail "no package made"
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/bin/ambrano ./usr/share/applications/ambrano.desktop ./usr/share/icons/hicolor/scalable/apps/ambrano.svg; do
+for f in ./usr/bin/ambrano ./usr/share/applications/ambrano.desktop ./usr/share/icons/hicolor/scalable/apps/ambrano.svg ./usr/share/ambrano/version; do
     grep -qx "$f" <<<"$files" || fail "missing $f"
 done
 # Nothing of the tests, tools or benchmarks.
-[ "$(grep -c -v '/$' <<<"$files")" -eq 3 ] || fail "unexpected files: $files"
+[ "$(grep -c -v '/$' <<<"$files")" -eq 4 ] || fail "unexpected files: $files"
 
 [ "$(dpkg-deb -f "$deb" Package)" = ambrano ] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)

@@ -34,9 +34,15 @@ fail() { echo "FAIL: $*"; exit 1; }
 follower=$!
 trap 'kill $follower 2>/dev/null || true; rm -rf "$tmp"' EXIT
 
-coproc PROBE { "$probe"; }
-ask() { echo "$1" >&"${PROBE[1]}"; read -r -t 20 reply <&"${PROBE[0]}" || fail "no answer to $1"; echo "$1 -> $reply"; }
-read -r -t 20 ready <&"${PROBE[0]}" || fail "probe did not start"
+# The probe talks over two fifos with descriptors of our own: a coprocess's PROBE array and
+# PROBE_PID vanish as soon as bash reaps it, which races with the last wait.
+mkfifo "$tmp/to-probe" "$tmp/from-probe"
+"$probe" <"$tmp/to-probe" >"$tmp/from-probe" &
+probe_pid=$!
+trap 'kill $follower $probe_pid 2>/dev/null || true; rm -rf "$tmp"' EXIT
+exec {to_probe}>"$tmp/to-probe" {from_probe}<"$tmp/from-probe"
+ask() { echo "$1" >&"$to_probe"; read -r -t 20 reply <&"$from_probe" || fail "no answer to $1"; echo "$1 -> $reply"; }
+read -r -t 20 ready <&"$from_probe" || fail "probe did not start"
 echo "$ready"
 [ "$ready" = "ready device=intel_backlight ddc=no" ] || fail "unexpected start: $ready"
 
@@ -68,6 +74,6 @@ case "$reply" in
 *"pwm enable → active"*"pwm disable"*) ;;
 *) fail "log lines missing: $reply" ;;
 esac
-echo quit >&"${PROBE[1]}"
-wait "$PROBE_PID" || fail "probe exited with an error"
+echo quit >&"$to_probe"
+wait "$probe_pid" || fail "probe exited with an error"
 echo "PASS"

@@ -15,30 +15,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_xorg N: starts the server on :N and waits until it answers; fails if it dies first
-start_xorg() {
-    Xorg ":$1" -config "$here/xorg-dummy.conf" -configdir "$work" -noreset -nolisten tcp \
-        -logfile "$work/xorg.log" >"$work/xorg.out" 2>&1 &
-    xpid=$!
-    for _ in $(seq 1 100); do
-        [ -S "/tmp/.X11-unix/X$1" ] && DISPLAY=":$1" xdpyinfo >/dev/null 2>&1 && return 0
-        kill -0 "$xpid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill "$xpid" 2>/dev/null || true
-    wait "$xpid" 2>/dev/null || true
-    xpid=
-    return 1
-}
-
-# Two runs may pick the same free number at once: the loser tries another.
-started=
-for _ in 1 2 3 4 5; do
-    n=$(( 40 + RANDOM % 400 ))
-    while [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ]; do n=$((n + 1)); done
-    if start_xorg "$n"; then started=1; break; fi
-done
-if [ -z "$started" ]; then
+# The server picks a free display number itself and writes it once it accepts clients, so two
+# runs started at the same moment can never end up on one server.
+mkfifo "$work/displayfd"
+Xorg -displayfd 3 -config "$here/xorg-dummy.conf" -configdir "$work" -noreset -nolisten tcp \
+    -logfile "$work/xorg.log" 3>"$work/displayfd" >"$work/xorg.out" 2>&1 &
+xpid=$!
+n=
+read -r -t 20 n <"$work/displayfd" || true
+if [ -z "$n" ]; then
     echo "with-xorg: Xorg did not start" >&2
     cat "$work/xorg.out" >&2 || true
     exit 1

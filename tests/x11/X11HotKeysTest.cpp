@@ -1,11 +1,15 @@
 // Key grabs against a real Xorg, pressed with xdotool (XTEST).
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11HotKeys.h"
+#include "system/HotKey.h"
+#include "ui/SettingsWindowController.h"
 
 #include "support/TestEnvironment.h"
 #include "support/XTestTools.h"
 
 #include <gtest/gtest.h>
+
+#include <QTest>
 
 namespace {
 
@@ -73,4 +77,55 @@ TEST_F(X11HotKeysTest, ACombinationHeldByAnotherClientIsRefused)
     ASSERT_TRUE(first.registerHotKey(12, 0x1100).has_value());  // Ctrl+Super+Q
     EXPECT_FALSE(hotKeys->registerHotKey(12, 0x1100).has_value());
     EXPECT_FALSE(hotKeys->registerHotKey(53 + 1000, 0x100).has_value());  // unknown key code
+}
+
+TEST_F(X11HotKeysTest, ATakenShortcutIsNotStoredAndTheOldOneKeepsWorking)
+{
+    FreshSettings settings;
+    HotKey hotKey;
+    hotKey.setService(hotKeys.get());
+    HotKey::shared().onTrigger = [this] { ++presses; };
+    hotKey.registerHotKey();
+    auto other = X11Connection::open();
+    X11HotKeys holder(*other);
+    ASSERT_TRUE(holder.registerHotKey(12, 0x1100).has_value());  // Ctrl+Super+Q
+
+    EXPECT_FALSE(hotKey.rebind(12, 0x1100));
+    EXPECT_EQ(hotKey.keyCode(), 6u);
+    EXPECT_EQ(hotKey.mods(), 0x1900u);
+    key("ctrl+alt+super+z");
+    EXPECT_TRUE(waitFor([&] { return presses == 1; }));
+    HotKey::shared().onTrigger = nullptr;
+}
+
+// The recorder takes the key pressed, not the character the layout makes of it: on a Spanish
+// keyboard Shift+8 types "(" (the 9 key's on a US one) and Shift+2 types a quote.
+TEST_F(X11HotKeysTest, TheRecorderTakesTheKeyPressedOnASpanishLayout)
+{
+    FreshSettings settings;
+    ASSERT_EQ(XTestTools::run(QStringLiteral("setxkbmap"), {"es"}), 0);
+    struct Restore {
+        ~Restore()
+        {
+            HotKey::shared().setService(nullptr);
+            XTestTools::run(QStringLiteral("setxkbmap"), {"us"});
+        }
+    } restore;
+    HotKey::shared().setService(hotKeys.get());
+    HotKey::shared().registerHotKey();
+    {
+        SettingsWindowController controller;
+        controller.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(controller.window()));
+        const struct {
+            const char* typed;
+            const char* shown;
+        } cases[] = {{"shift+8", "Shift+8"}, {"ctrl+shift+2", "Ctrl+Shift+2"}, {"alt+shift+q", "Alt+Shift+Q"}};
+        for (const auto& c : cases) {
+            controller.toggleRecord();
+            key(c.typed);
+            ASSERT_TRUE(waitFor([&] { return !controller.recording(); })) << c.typed;
+            EXPECT_EQ(HotKey::shared().label().toStdString(), c.shown);
+        }
+    }
 }

@@ -4,8 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
-#include <QSet>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -35,54 +33,18 @@ Reader openZip(const QString& path)
     return reader;
 }
 
-// The components of a relative path inside the work folder, "." and empty ones dropped.
-// Absent when the path is absolute or has a ".." component.
-std::optional<QList<QByteArray>> insideComponents(const QByteArray& path)
+// Whether an entry's name is a relative path that stays inside the work folder.
+bool staysInside(const QByteArray& path)
 {
     if (path.isEmpty() || path.startsWith('/'))
-        return std::nullopt;
-    QList<QByteArray> parts;
+        return false;
+    bool named = false;
     for (const QByteArray& part : path.split('/')) {
         if (part == "..")
-            return std::nullopt;
-        if (!part.isEmpty() && part != ".")
-            parts.append(part);
+            return false;
+        named = named || (!part.isEmpty() && part != ".");
     }
-    if (parts.isEmpty())
-        return std::nullopt;
-    return parts;
-}
-
-// Whether a link at linkParts pointing at target stays inside the work folder (by its text;
-// links inside the archive are never followed when writing, see ARCHIVE_EXTRACT_SECURE_SYMLINKS).
-bool linkStaysInside(const QList<QByteArray>& linkParts, const QByteArray& target)
-{
-    if (target.isEmpty() || target.startsWith('/'))
-        return false;
-    QList<QByteArray> resolved = linkParts.mid(0, linkParts.size() - 1);
-    for (const QByteArray& part : target.split('/')) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (resolved.isEmpty())
-                return false;
-            resolved.removeLast();
-        } else {
-            resolved.append(part);
-        }
-    }
-    return true;
-}
-
-QByteArray joined(const QList<QByteArray>& parts)
-{
-    QByteArray out;
-    for (const QByteArray& part : parts) {
-        if (!out.isEmpty())
-            out += '/';
-        out += part;
-    }
-    return out;
+    return named;
 }
 
 // First pass: every entry is checked before anything is written.
@@ -91,38 +53,18 @@ bool archiveIsSafe(const QString& archivePath)
     Reader reader = openZip(archivePath);
     if (!reader)
         return false;
-    QSet<QByteArray> links;
     archive_entry* entry = nullptr;
     int status;
     while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK) {
         const char* name = archive_entry_pathname(entry);
-        const std::optional<QList<QByteArray>> parts = insideComponents(QByteArray(name ? name : ""));
-        if (!parts)
+        if (!staysInside(QByteArray(name ? name : "")))
             return false;
-        // Nothing may be written through a link that the archive itself made.
-        for (qsizetype n = 1; n < parts->size(); ++n) {
-            if (links.contains(joined(parts->mid(0, n))))
-                return false;
-        }
-        if (const char* hardlink = archive_entry_hardlink(entry)) {
-            if (!insideComponents(QByteArray(hardlink)))
-                return false;
-            continue;
-        }
-        switch (archive_entry_filetype(entry)) {
-        case AE_IFREG:
-        case AE_IFDIR:
-            break;
-        case AE_IFLNK: {
-            const char* target = archive_entry_symlink(entry);
-            if (!target || !linkStaysInside(*parts, QByteArray(target)))
-                return false;
-            links.insert(joined(*parts));
-            break;
-        }
-        default:
+        // A bundle needs no links, and a link (or a chain of them) can lead anywhere.
+        if (archive_entry_hardlink(entry) || archive_entry_symlink(entry))
             return false;
-        }
+        const auto type = archive_entry_filetype(entry);
+        if (type != AE_IFREG && type != AE_IFDIR)
+            return false;
     }
     return status == ARCHIVE_EOF;
 }
@@ -167,8 +109,6 @@ bool LibArchiveExtractor::extract(const QString& archivePath, const QString& fol
     int status;
     while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK) {
         archive_entry_set_pathname(entry, (prefix + archive_entry_pathname(entry)).constData());
-        if (const char* hardlink = archive_entry_hardlink(entry))
-            archive_entry_set_hardlink(entry, (prefix + hardlink).constData());
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
         if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
             return false;

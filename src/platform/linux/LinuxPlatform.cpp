@@ -2,6 +2,7 @@
 
 #include "platform/NoDisplayServices.h"
 #include "platform/NoHotKeys.h"
+#include "platform/linux/BundleSwapInstaller.h"
 #include "platform/linux/DetachedProcessLauncher.h"
 #include "platform/linux/I2CDevTransport.h"
 #include "platform/linux/LibArchiveExtractor.h"
@@ -32,6 +33,7 @@ struct LinuxPlatform::Parts {
     std::unique_ptr<I2CDevTransport> ddcTransport;
     std::unique_ptr<LibArchiveExtractor> archiveExtractor;
     std::unique_ptr<DetachedProcessLauncher> processLauncher;
+    std::unique_ptr<BundleSwapInstaller> installer;
 };
 
 namespace {
@@ -130,6 +132,7 @@ std::unique_ptr<Platform> Platform::create()
     parts->ddcTransport = std::make_unique<I2CDevTransport>();
     parts->archiveExtractor = std::make_unique<LibArchiveExtractor>();
     parts->processLauncher = std::make_unique<DetachedProcessLauncher>();
+    parts->installer = std::make_unique<BundleSwapInstaller>(*parts->archiveExtractor, *parts->processLauncher);
     return std::unique_ptr<Platform>(new LinuxPlatform(std::move(parts)));
 }
 
@@ -149,6 +152,7 @@ const Backlight& LinuxPlatform::backlight() { return parts_->backlight->function
 DDCTransport& LinuxPlatform::ddcTransport() { return *parts_->ddcTransport; }
 ArchiveExtractor& LinuxPlatform::archiveExtractor() { return *parts_->archiveExtractor; }
 ProcessLauncher& LinuxPlatform::processLauncher() { return *parts_->processLauncher; }
+Installer& LinuxPlatform::installer() { return *parts_->installer; }
 
 void LinuxPlatform::onTerminationRequest(std::function<void()> handler)
 {

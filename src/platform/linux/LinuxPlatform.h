@@ -18,6 +18,7 @@ public:
     DDCTransport& ddcTransport() override;
     ArchiveExtractor& archiveExtractor() override;
     ProcessLauncher& processLauncher() override;
+    Installer& installer() override;
     void onTerminationRequest(std::function<void()> handler) override;
 
     struct Parts;

@@ -17,11 +17,8 @@ public:
     void installHandler(Handler onPressed) override;
     std::optional<Ref> registerHotKey(std::uint32_t keyCode, std::uint32_t mods) override;
     void unregisterHotKey(Ref ref) override;
-
-    // The X keysym of a Mac virtual key code, absent for keys we cannot grab.
-    static std::optional<unsigned long> keysymForKeyCode(std::uint32_t keyCode);
-    // Control/Mod1/Mod4/Shift for the hot-key mask bits.
-    static unsigned int modifierStateForMask(std::uint32_t mods);
+    // nativeKey is the X keycode; the group bits of nativeState pick the layout.
+    std::optional<std::uint32_t> keyCodeOf(std::uint32_t nativeKey, std::uint32_t nativeState) override;
 
 protected:
     // While one of our popups or menus holds the keyboard, the passive grab cannot fire;
@@ -31,7 +28,6 @@ protected:
 private:
     struct Grab {
         unsigned char keycode = 0;
-        unsigned long keysym = 0;
         unsigned int state = 0;
     };
     void onEvent(XEvent& event);
