@@ -59,6 +59,10 @@ grep -q "^ambrano: display: no display took the tables" "$work/xwayland.log" || 
 top=$(as_user DISPLAY="$x11" "${nobody[@]}" "$GAMMA_PROBE" | awk '{print $3}' | head -n1)
 [ "$top" != "1.0000" ] || fail "the app wrote ramps to Xwayland"
 
+step "Xwayland beside wlr-gamma-control: windows on X11, gamma through Wayland"
+run_app both.log DISPLAY="$x11" WAYLAND_DISPLAY="$wayland"
+grep -q "^ambrano: display: wayland wlr-gamma-control (1 output)$" "$work/both.log" || fail "display line: $(cat "$work/both.log")"
+
 step "Wayland: Qt's Wayland platform, the headless output has no gamma"
 run_app wayland.log WAYLAND_DISPLAY="$wayland"
 grep -q "^ambrano: display: wayland wlr-gamma-control (1 output)$" "$work/wayland.log" || fail "display line: $(cat "$work/wayland.log")"
