@@ -29,7 +29,8 @@ CFG
 chown -R 65534:65534 "$work"
 as_user() {
     exec env -i PATH=/usr/bin:/bin HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" \
-        DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/no-bus" "$@"
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$work/run/no-bus" \
+        ASAN_OPTIONS="${ASAN_OPTIONS:-}" LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$@"
 }
 nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 
