@@ -7,7 +7,8 @@ class ArchiveExtractor {
 public:
     virtual ~ArchiveExtractor() = default;
     // Unpacks the zip at archivePath into folder. Refuses the whole archive, writing nothing,
-    // when any entry is absolute, climbs out with "..", or is not a plain file or folder
-    // (links included). False when refused or unreadable.
+    // when any entry is absolute, climbs out with "..", is a link that leads outside the folder
+    // (followed through the archive's other links) or is written through one, or is not a plain
+    // file, folder or symbolic link. False when refused or unreadable.
     virtual bool extract(const QString& archivePath, const QString& folder) = 0;
 };

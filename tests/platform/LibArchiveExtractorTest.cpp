@@ -55,12 +55,16 @@ protected:
 
 }  // namespace
 
-TEST_F(ExtractorTest, UnpacksFilesFoldersAndModes)
+TEST_F(ExtractorTest, UnpacksFilesFoldersLinksAndModes)
 {
     const QByteArray zip = ZipBuilder()
                                .folder(QStringLiteral("Ambrano.app"))
                                .file(QStringLiteral("Ambrano.app/bin/ambrano"), "#!/bin/sh\n", 0755)
                                .file(QStringLiteral("Ambrano.app/lib/libx.so.1"), "lib", 04755)
+                               .symlink(QStringLiteral("Ambrano.app/lib/libx.so"), QStringLiteral("libx.so.1"))
+                               // A framework's Versions/Current, and a link through it.
+                               .symlink(QStringLiteral("Ambrano.app/Current"), QStringLiteral("lib"))
+                               .symlink(QStringLiteral("Ambrano.app/up"), QStringLiteral("Current/../bin/./ambrano"))
                                .file(QStringLiteral("./Other.app/x"), "x")
                                .build();
     ASSERT_TRUE(extract(zip));
@@ -68,6 +72,8 @@ TEST_F(ExtractorTest, UnpacksFilesFoldersAndModes)
     EXPECT_TRUE(QFileInfo(work_ + QStringLiteral("/Ambrano.app/bin/ambrano")).isExecutable());
     EXPECT_FALSE(QFileInfo(work_ + QStringLiteral("/Ambrano.app/lib/libx.so.1")).permissions()
         & QFileDevice::WriteOther);
+    EXPECT_EQ(read(work_ + QStringLiteral("/Ambrano.app/lib/libx.so")), QByteArray("lib"));
+    EXPECT_EQ(read(work_ + QStringLiteral("/Ambrano.app/up")), QByteArray("#!/bin/sh\n"));
     EXPECT_EQ(read(work_ + QStringLiteral("/Other.app/x")), QByteArray("x"));
     // No set-id bits come out of an archive.
     QFile lib(work_ + QStringLiteral("/Ambrano.app/lib/libx.so.1"));
@@ -93,7 +99,10 @@ TEST_F(ExtractorTest, HostileEntriesRefuseTheWholeArchive)
         {"through a link", ZipBuilder().symlink(QStringLiteral("l"), QStringLiteral(".")).file(QStringLiteral("l/escaped"), "e")},
         // Each link looks harmless by its text; together they lead out of the folder.
         {"chained links", ZipBuilder().symlink(QStringLiteral("l1"), QStringLiteral(".")).symlink(QStringLiteral("l2"), QStringLiteral("l1/l1/.."))},
-        {"link inside", ZipBuilder().file(QStringLiteral("good"), "g").symlink(QStringLiteral("l"), QStringLiteral("good"))},
+        {"chained links out", ZipBuilder().symlink(QStringLiteral("l1"), QStringLiteral(".")).symlink(QStringLiteral("a/l2"), QStringLiteral("../l1/l1/.."))},
+        {"a later link under an earlier target", ZipBuilder().symlink(QStringLiteral("l1"), QStringLiteral("d/x")).symlink(QStringLiteral("d"), QStringLiteral(".."))},
+        {"link loop", ZipBuilder().symlink(QStringLiteral("l1"), QStringLiteral("l2")).symlink(QStringLiteral("l2"), QStringLiteral("l1"))},
+        {"a name given twice", ZipBuilder().folder(QStringLiteral("d")).symlink(QStringLiteral("d"), QStringLiteral(".."))},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(extract(c.zip.build())) << c.what;

@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QList>
+#include <QSet>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -33,40 +36,112 @@ Reader openZip(const QString& path)
     return reader;
 }
 
-// Whether an entry's name is a relative path that stays inside the work folder.
-bool staysInside(const QByteArray& path)
+using Path = QList<QByteArray>;
+using Links = QHash<QByteArray, QByteArray>;  // link name → its target, as the archive has them
+
+QByteArray joined(const Path& parts)
 {
-    if (path.isEmpty() || path.startsWith('/'))
-        return false;
-    bool named = false;
-    for (const QByteArray& part : path.split('/')) {
-        if (part == "..")
-            return false;
-        named = named || (!part.isEmpty() && part != ".");
-    }
-    return named;
+    return parts.join('/');
 }
 
-// First pass: every entry is checked before anything is written.
+// The folder-relative path that `pending` names once every link of the archive on its way is
+// followed, as the file system would; absent when it leaves the folder, is absolute or loops.
+std::optional<Path> resolve(Path pending, const Links& links)
+{
+    Path resolved;
+    int hops = 0;
+    while (!pending.isEmpty()) {
+        const QByteArray part = pending.takeFirst();
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (resolved.isEmpty())
+                return std::nullopt;
+            resolved.removeLast();
+            continue;
+        }
+        resolved.append(part);
+        const auto link = links.constFind(joined(resolved));
+        if (link == links.constEnd())
+            continue;
+        if (++hops > 40 || link->startsWith('/'))  // the kernel gives up after 40 too
+            return std::nullopt;
+        resolved.removeLast();
+        pending = link->split('/') + pending;
+    }
+    return resolved;
+}
+
+// An entry's name as components: relative, no "..", not empty.
+std::optional<Path> entryPath(const QByteArray& name)
+{
+    if (name.isEmpty() || name.startsWith('/'))
+        return std::nullopt;
+    Path parts;
+    for (const QByteArray& part : name.split('/')) {
+        if (part == "..")
+            return std::nullopt;
+        if (!part.isEmpty() && part != ".")
+            parts.append(part);
+    }
+    if (parts.isEmpty())
+        return std::nullopt;
+    return parts;
+}
+
+// First pass: every entry is checked before anything is written. Links are judged by where
+// they lead once all the archive's links exist, so a chain of harmless-looking links (l1 → .,
+// l2 → l1/l1/..) or a later link under an earlier one's target cannot point outside.
 bool archiveIsSafe(const QString& archivePath)
 {
     Reader reader = openZip(archivePath);
     if (!reader)
         return false;
+    QList<Path> entries;
+    QSet<QByteArray> names;
+    Links links;
     archive_entry* entry = nullptr;
     int status;
     while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK) {
         const char* name = archive_entry_pathname(entry);
-        if (!staysInside(QByteArray(name ? name : "")))
+        const std::optional<Path> path = entryPath(QByteArray(name ? name : ""));
+        // A name given twice could turn a checked entry into a link after the check.
+        if (!path || names.contains(joined(*path)))
             return false;
-        // A bundle needs no links, and a link (or a chain of them) can lead anywhere.
-        if (archive_entry_hardlink(entry) || archive_entry_symlink(entry))
+        names.insert(joined(*path));
+        // A bundle needs no hard links.
+        if (archive_entry_hardlink(entry))
             return false;
-        const auto type = archive_entry_filetype(entry);
-        if (type != AE_IFREG && type != AE_IFDIR)
+        switch (archive_entry_filetype(entry)) {
+        case AE_IFREG:
+        case AE_IFDIR:
+            entries.append(*path);
+            break;
+        case AE_IFLNK: {
+            const char* target = archive_entry_symlink(entry);
+            if (!target || !*target || *target == '/')
+                return false;
+            links.insert(joined(*path), QByteArray(target));
+            entries.append(*path);
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    if (status != ARCHIVE_EOF)
+        return false;
+    for (const Path& path : entries) {
+        // Nothing is written through a link the archive made: every folder on the way is real.
+        for (qsizetype n = 1; n < path.size(); ++n) {
+            if (links.contains(joined(path.mid(0, n))))
+                return false;
+        }
+        const auto link = links.constFind(joined(path));
+        if (link != links.constEnd() && !resolve(path.mid(0, path.size() - 1) + link->split('/'), links))
             return false;
     }
-    return status == ARCHIVE_EOF;
+    return true;
 }
 
 bool copyData(archive* reader, archive* writer)

@@ -1,0 +1,172 @@
+#include "platform/macos/MacInstaller.h"
+
+#include "platform/ArchiveExtractor.h"
+#include "platform/ProcessLauncher.h"
+
+#include <CoreFoundation/CoreFoundation.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+
+namespace {
+
+// Line 3 copies the new bundle beside the installed one, then swaps the two by renames, putting
+// the old one back if the second rename fails; what is left over goes either way. Lines 4 and 5
+// run whatever happened, so the user always gets a program back.
+const QString kSwapScript = QStringLiteral(
+    "#!/bin/bash\n"
+    "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done\n"
+    "rm -rf \"$3.new\" \"$3.old\" && /usr/bin/ditto \"$2\" \"$3.new\" && mv \"$3\" \"$3.old\" && { mv \"$3.new\" \"$3\" || mv \"$3.old\" \"$3\"; }; rm -rf \"$3.new\" \"$3.old\"\n"
+    "/usr/bin/xattr -dr com.apple.quarantine \"$3\" 2>/dev/null\n"
+    "/usr/bin/open \"$3\"");
+
+// The version names a folder in the temporary folder: it must stay one plain name.
+bool usableInFolderName(const QString& version)
+{
+    return !version.isEmpty() && !version.contains(QLatin1Char('/')) && !version.contains(QChar(0))
+        && version != QLatin1String(".") && version != QLatin1String("..") && version.toUtf8().size() <= 200;
+}
+
+bool isPlainFolder(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink();
+}
+
+bool isPlainExecutable(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink() && info.isExecutable();
+}
+
+std::optional<QString> toQString(CFTypeRef value)
+{
+    if (!value || CFGetTypeID(value) != CFStringGetTypeID())
+        return std::nullopt;
+    const auto text = static_cast<CFStringRef>(value);
+    const CFIndex size = CFStringGetMaximumSizeForEncoding(CFStringGetLength(text), kCFStringEncodingUTF8) + 1;
+    QByteArray buffer(size, '\0');
+    if (!CFStringGetCString(text, buffer.data(), size, kCFStringEncodingUTF8))
+        return std::nullopt;
+    return QString::fromUtf8(buffer.constData());
+}
+
+}  // namespace
+
+MacInstaller::MacInstaller(ArchiveExtractor& extractor, ProcessLauncher& launcher, Run run)
+    : extractor_(extractor)
+    , launcher_(launcher)
+    , run_(std::move(run))
+    , temporaryFolder_(QDir::tempPath())
+{
+    if (QCoreApplication::instance()) {
+        runningExecutable_ = QCoreApplication::applicationFilePath();
+        runningPid_ = QCoreApplication::applicationPid();
+    }
+}
+
+QString MacInstaller::swapScript()
+{
+    return kSwapScript;
+}
+
+std::optional<QString> MacInstaller::bundleForExecutable(const QString& executablePath)
+{
+    if (executablePath.isEmpty())
+        return std::nullopt;
+    const QString executable = QDir::cleanPath(QFileInfo(executablePath).absoluteFilePath());
+    const QString macOS = QFileInfo(executable).absolutePath();
+    const QString contents = QFileInfo(macOS).absolutePath();
+    const QString bundle = QFileInfo(contents).absolutePath();
+    if (QFileInfo(macOS).fileName() != QLatin1String("MacOS") || QFileInfo(contents).fileName() != QLatin1String("Contents")
+        || !bundle.endsWith(QLatin1String(".app")) || QFileInfo(bundle).fileName() == QLatin1String(".app"))
+        return std::nullopt;
+    return bundle;
+}
+
+std::optional<QString> MacInstaller::bundleVersion(const QString& bundle)
+{
+    const QByteArray path = bundle.toUtf8();
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(kCFAllocatorDefault,
+        reinterpret_cast<const UInt8*>(path.constData()), path.size(), true);
+    if (!url)
+        return std::nullopt;
+    CFBundleRef info = CFBundleCreate(kCFAllocatorDefault, url);
+    CFRelease(url);
+    if (!info)
+        return std::nullopt;
+    // Owned by the bundle: converted before the bundle is released.
+    std::optional<QString> version = toQString(CFBundleGetValueForInfoDictionaryKey(info, CFSTR("CFBundleShortVersionString")));
+    CFRelease(info);
+    return version;
+}
+
+bool MacInstaller::install(const QByteArray& archive, const QString& version)
+{
+    // Not running from a bundle (a build folder): nothing to replace.
+    const std::optional<QString> bundle = bundleForExecutable(runningExecutable_);
+    if (!bundle || !usableInFolderName(version) || runningPid_ <= 0)
+        return false;
+
+    // A fresh work folder that only we can write to. A link in its place is removed, never
+    // followed, and an old folder we cannot remove stops the installation.
+    const QString work = QDir(temporaryFolder_).filePath(QStringLiteral("veskupdate-") + version);
+    const QFileInfo existing(work);
+    if (existing.isSymLink() || (existing.exists() && !existing.isDir()))
+        QFile::remove(work);
+    else if (existing.exists())
+        QDir(work).removeRecursively();
+    if (!QDir().mkpath(temporaryFolder_)
+        || !QDir().mkdir(work, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+        return false;
+
+    const QString zip = QDir(work).filePath(QStringLiteral("u.zip"));
+    {
+        QFile file(zip);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(archive) != archive.size())
+            return false;
+    }
+    if (!extractor_.extract(zip, work))
+        return false;
+
+    // The first ".app" name in the order the file system lists them.
+    const QStringList names = QDir(work).entryList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Unsorted);
+    QString newBundle;
+    for (const QString& name : names) {
+        if (name.endsWith(QLatin1String(".app"))) {
+            newBundle = QDir(work).filePath(name);
+            break;
+        }
+    }
+    // A bundle that could not start would replace a working one; an older signed archive
+    // served under a newer version would be a downgrade the user never sees.
+    const QString executable = QStringLiteral("/Contents/MacOS/") + QFileInfo(runningExecutable_).fileName();
+    if (newBundle.isEmpty() || !isPlainFolder(newBundle) || !isPlainExecutable(newBundle + executable)
+        || bundleVersion(newBundle) != version)
+        return false;
+
+    // Copies made from it would keep the attribute; the script clears it once more after the swap.
+    run_(QStringLiteral("/usr/bin/xattr"), {QStringLiteral("-dr"), QStringLiteral("com.apple.quarantine"), newBundle});
+
+    const QString script = QDir(work).filePath(QStringLiteral("swap.sh"));
+    {
+        QSaveFile file(script);
+        const QByteArray text = kSwapScript.toUtf8();
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+            return false;
+    }
+    run_(QStringLiteral("/bin/chmod"), {QStringLiteral("+x"), script});
+
+    // Without the script nobody would open the app again after it quits: then it stays.
+    return launcher_.startDetached(QStringLiteral("/bin/bash"), {script, QString::number(runningPid_), newBundle, *bundle});
+}
+
+void MacInstaller::waitFor(const QString& program, const QStringList& arguments)
+{
+    QProcess::execute(program, arguments);
+}
