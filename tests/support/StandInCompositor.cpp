@@ -143,7 +143,7 @@ StandInCompositor::StandInCompositor(const std::string& socketName, std::vector<
     for (const OutputConfig& config : outputs)
         createOutput(config);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    wl_event_loop_add_fd(wl_display_get_event_loop(display_), wakeFd_, WL_EVENT_READABLE, StandInHandlers::wake, nullptr);
+    wake_ = wl_event_loop_add_fd(wl_display_get_event_loop(display_), wakeFd_, WL_EVENT_READABLE, StandInHandlers::wake, nullptr);
     thread_ = std::thread([this] {
         wl_event_loop* loop = wl_display_get_event_loop(display_);
         while (!stop_) {
@@ -166,6 +166,7 @@ StandInCompositor::~StandInCompositor()
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t w = write(wakeFd_, &one, sizeof one);
     thread_.join();
+    wl_event_source_remove(wake_);
     wl_display_destroy_clients(display_);
     wl_display_destroy(display_);
     close(wakeFd_);

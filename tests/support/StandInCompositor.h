@@ -15,6 +15,7 @@
 #include <vector>
 
 struct wl_display;
+struct wl_event_source;
 
 class StandInCompositor {
 public:
@@ -57,6 +58,7 @@ private:
     wl_display* display_ = nullptr;
     std::thread thread_;
     int wakeFd_ = -1;
+    wl_event_source* wake_ = nullptr;
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
