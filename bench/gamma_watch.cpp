@@ -14,6 +14,11 @@
 //       the XTest events) to the first ramp that differs, and ms from the server taking the
 //       Z key press (seen through the RECORD extension) to that ramp. xdotool waits 6 ms after
 //       each key it presses unless given --delay 0 (xdotool-nodelay).
+//   gamma_watch reset-recover [--resets N] [--gap-max-ms G] [--toggle]
+//       per reset: after a random pause of 0..G ms, identity ramps on every active CRTC from
+//       this client, then ms until the first CRTC's ramp differs again (the program that owns
+//       it put its own back), or "timeout" after 12 s. --toggle first presses Ctrl+Alt+Super+Z
+//       twice (filter off and on again through XTest), so that no reset counts towards a fight
 //   gamma_watch record SECONDS [-- CMD...]
 //       every distinct ramp seen for SECONDS: "<monotonic ms> <red> <green> <blue>" (last
 //       entries as fractions); with CMD, "exec <ms>" and "pid <pid>" first and CMD is
@@ -264,6 +269,68 @@ bool startRecording(KeyCode key)
     return true;
 }
 
+// --- reset-recover --------------------------------------------------------------------------
+
+void pressHotkeyAndWait()
+{
+    const Ramp before = read(crtc);
+    pressHotkeyXTest(true);
+    pressHotkeyXTest(false);
+    waitForChange(before, nowMs() + 3000);
+}
+
+int resetRecover(int argc, char** argv)
+{
+    int resets = 20;
+    int gapMaxMs = 2500;
+    bool toggle = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--toggle")
+            toggle = true;
+        else if (arg == "--resets" && i + 1 < argc)
+            resets = std::atoi(argv[++i]);
+        else if (arg == "--gap-max-ms" && i + 1 < argc)
+            gapMaxMs = std::max(1, std::atoi(argv[++i]));
+        else
+            return 2;
+    }
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy)
+        die("no display");
+    XSetErrorHandler(ignoreErrors);
+    const std::vector<RRCrtc> crtcs = activeCrtcs();
+    if (crtcs.empty())
+        die("no active CRTC");
+    crtc = crtcs.front();
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    srand(static_cast<unsigned>(nowMs()));
+    for (int r = 0; r < resets; ++r) {
+        if (toggle) {
+            pressHotkeyAndWait();  // off: the originals
+            pressHotkeyAndWait();  // on: the filter, and a fresh count of resets
+        }
+        pause(static_cast<long>(rand() % gapMaxMs) * 1000000L);
+        resetAll();
+        const double t0 = nowMs();
+        // What resetAll wrote, not a read: the owner may already have put its ramps back.
+        Ramp identity;
+        const int n = XRRGetCrtcGammaSize(dpy, crtc);
+        for (int k = 0; k < n; ++k) {
+            const auto v = static_cast<unsigned short>(n > 1 ? k * 65535 / (n - 1) : 0);
+            identity.red.push_back(v);
+            identity.green.push_back(v);
+            identity.blue.push_back(v);
+        }
+        const double t1 = waitForChange(identity, t0 + 12000);
+        if (t1 < 0)
+            std::printf("timeout\n");
+        else
+            std::printf("%.3f\n", t1 - t0);
+    }
+    return 0;
+}
+
 int usage()
 {
     std::fprintf(stderr,
@@ -285,6 +352,8 @@ int main(int argc, char** argv)
     if (i >= argc)
         return usage();
     const std::string mode = argv[i++];
+    if (mode == "reset-recover")
+        return resetRecover(argc - i, argv + i) == 2 ? usage() : 0;
     std::string positional;
     if ((mode == "exec-window" || mode == "record") && i < argc)
         positional = argv[i++];

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Measures Ambrano and gammastep side by side on a private Xorg (dummy driver) with a tray:
-# start-up, memory, idle cost, hotkey latency, transition smoothness, apply cost.
+# start-up, memory, idle cost, hotkey latency, transition smoothness, recovery from another
+# client's gamma reset (and the guard's cost), apply cost.
 # Prints one table and writes it as JSON (default: <build>/bench/side-by-side.json).
 #   bench/side-by-side.sh [--quick] [--json FILE]
-# AMBRANO_BUILD picks the build folder (default: build). Takes about three minutes;
+# AMBRANO_BUILD picks the build folder (default: build). Takes about eight minutes;
 # --quick shortens every phase for trying the script out (its figures are not the real ones).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."

@@ -351,6 +351,7 @@ def main():
             raise SystemExit("side_by_side: the app went away during the hotkey presses")
         stop(app)
         subprocess.run([watch, "reset"], check=True)
+        guard_phase(args.home, watch, app_bin, args.quick, result)
 
         log("apply cost (Google Benchmark)")
         bench = json.loads(output([f"{build}/bench/apply_bench", "--benchmark_format=json"]))
@@ -376,6 +377,77 @@ def main():
         json.dump(result, f, indent=2)
     print(table(result))
     print(f"\nJSON: {json_path}")
+
+
+# --- the guard: another client resets the ramps ---------------------------------------------
+
+SECOND_MONITOR = [["xrandr", "--newmode", "1280x800_60", "83.50", "1280", "1352", "1480", "1680", "800", "803",
+                   "809", "831", "-hsync", "+vsync"],
+                  ["xrandr", "--addmode", "DUMMY1", "1280x800_60"],
+                  ["xrandr", "--output", "DUMMY1", "--mode", "1280x800_60", "--right-of", "DUMMY0"]]
+
+
+def guard_phase(home, watch, app_bin, quick, result):
+    """With two outputs: the time from another client's reset to the owner's ramps back
+    (Ambrano's guard reads them back every 2 s; gammastep re-writes blindly every 5 s), and
+    each one's CPU cost over a minute with the filter on."""
+    resets = 4 if quick else 20
+    seconds = 8 if quick else 60
+    amb, gs = result["ambrano"], result["gammastep"]
+    for cmd in SECOND_MONITOR:
+        subprocess.run(cmd, capture_output=True)  # the mode may exist from an earlier run
+    try:
+        log(f"guard: {seconds} s with the filter on and two outputs, then {resets} resets; the same for gammastep")
+        env = user_folders(os.path.join(home, "guard"), night_now_settings())
+        with open(os.path.join(home, "guard.log"), "w") as app_log:
+            app = subprocess.Popen([app_bin], stdout=app_log, stderr=subprocess.STDOUT, env=env)
+        try:
+            wait_for("the tray icon", icon_embedded)
+            time.sleep(2)  # the filter is on and its animation over
+            before = threads(app.pid)
+            time.sleep(seconds)
+            amb["guard_idle"] = idle_cost(before, threads(app.pid), seconds)
+            # The filter is switched off and on before each reset: no reset counts towards a fight.
+            amb["guard_recovery_ms"] = numbers(output([watch, "reset-recover", "--resets", str(resets),
+                                                       "--gap-max-ms", "2500", "--toggle"]))
+        finally:
+            stop(app)
+        subprocess.run([watch, "reset"], check=True)
+        gs_proc = subprocess.Popen(["gammastep", "-m", "randr", "-l", GAMMASTEP_LOCATION, "-t", GAMMASTEP_TEMPS],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(8)  # its fade-in
+            before = threads(gs_proc.pid)
+            time.sleep(seconds)
+            gs["guard_idle"] = idle_cost(before, threads(gs_proc.pid), seconds)
+            gs["guard_recovery_ms"] = numbers(output([watch, "reset-recover", "--resets", str(resets),
+                                                      "--gap-max-ms", "5000"]))
+        finally:
+            stop(gs_proc)
+        subprocess.run([watch, "reset"], check=True)
+    finally:
+        subprocess.run(["xrandr", "--output", "DUMMY1", "--off"], capture_output=True)
+
+
+def guard_rows(a, g):
+    if "guard_recovery_ms" not in a:
+        return []
+
+    def recovery(x):
+        s = summary(x["guard_recovery_ms"])
+        timeouts = x["guard_recovery_ms"].count(None)
+        return med_worst(s, 0) + (f", {timeouts} timeouts" if timeouts else "") if s else "–"
+
+    def cost(x):
+        i = x["guard_idle"]
+        return f"{i['cpu_ms'] * 60 / i['seconds']:.2f} ms, {i['voluntary_switches'] * 60 / i['seconds']:.0f} switches"
+
+    n = len(a["guard_recovery_ms"])
+    return [
+        (f"another client resets the ramps → back (median / worst of {n})", recovery(a), recovery(g),
+         "≤ 2 s (guard period)"),
+        ("  CPU per minute, filter on, two outputs (voluntary context switches)", cost(a), cost(g), ""),
+    ]
 
 
 # --- the table -------------------------------------------------------------------------------
@@ -443,6 +515,7 @@ def table(r):
         ("  engine alone, in process: ramps / spacing", ramps(a["transition_in_process"]) + ", "
          + med_range(a["transition_in_process"]["spacing_ms"]), "", ""),
     ]
+    rows += guard_rows(a, g)
     for name, label in (("BM_ApplyToXServer", "apply (tables + write + round trip)"),
                         ("BM_BuildTables", "  building the tables"),
                         ("BM_RampFromTables/1024", "  sampling a 1024-entry ramp")):

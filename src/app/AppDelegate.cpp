@@ -58,6 +58,7 @@ AppDelegate::AppDelegate(SleepWatcher* sleepWatcher, QObject* parent)
     , sleepWatcher_(sleepWatcher)
     , popover_(std::make_unique<Popover>())
 {
+    buildContextMenu();
 }
 
 AppDelegate::~AppDelegate()
@@ -86,6 +87,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // 1-2. The tray item with the neutral bolt; both mouse buttons reach statusClicked.
     statusItem_ = std::make_unique<QSystemTrayIcon>(icon(false));
     statusItem_->setToolTip(QStringLiteral("Ambrano"));
+    statusItem_->setContextMenu(menu_.get());
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Context)
             statusClicked(true);
@@ -135,6 +137,8 @@ void AppDelegate::applicationDidFinishLaunching()
     // 7. The panel's settings button.
     NotificationCenter::shared().addObserver(
         QString::fromLatin1(NotificationName::veskOpenSettings), this, [this] { openSettingsRequested(); });
+    NotificationCenter::shared().addObserver(
+        QString::fromLatin1(Localization::didChange), this, [this] { retitleContextMenu(); });
 
     // 8. The global shortcut toggles the filter.
     HotKey::shared().onTrigger = [] { VeskEngine::shared().toggle(); };
@@ -171,35 +175,60 @@ void AppDelegate::applicationDidFinishLaunching()
 void AppDelegate::statusClicked(bool rightButton)
 {
     if (rightButton) {
-        QMenu* menu = buildContextMenu();
-        menu_ = menu;
-        menu->popup(QCursor::pos());
+        // An X tray has already opened the attached menu; a StatusNotifierItem host that
+        // cannot show menus itself asks for it here.
+        if (menu_ && !menu_->isVisible())
+            menu_->popup(QCursor::pos());
         return;
     }
+    // On a tray that is not ours (no icon geometry), the click that closed the panel comes
+    // back as a click on the icon.
+    const bool foreignTray = statusItem_ && statusItem_->geometry().isEmpty();
     if (popover_->isShown())
         popover_->performClose();
-    else
+    else if (!(foreignTray && popover_->closedByThisClick()))
         showPopover();
 }
 
-QMenu* AppDelegate::buildContextMenu()
+void AppDelegate::buildContextMenu()
 {
-    // Built for each click so it is always in the current language, and gone once closed.
-    auto* menu = new QMenu;
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction* settings = menu->addAction(L(QStringLiteral("settings")), this, &AppDelegate::openSettings);
-    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    menu->addAction(L(QStringLiteral("about")), this, &AppDelegate::about);
-    QAction* login = menu->addAction(L(QStringLiteral("start_at_login")));
+    // Each item keeps its text key, so a language change retitles the menu in place.
+    menu_ = std::make_unique<QMenu>();
+    const auto add = [this](const char* key, void (AppDelegate::*slot)(), QKeySequence shortcut) {
+        QAction* action = menu_->addAction(QString(), this, slot);
+        action->setData(QString::fromLatin1(key));
+        action->setShortcut(shortcut);
+    };
+    add("settings", &AppDelegate::openSettings, QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    add("about", &AppDelegate::about, QKeySequence());
+    // Checked from the login items each time the menu opens; only the user's own toggle
+    // (triggered, not toggled) writes them.
+    QAction* login = menu_->addAction(QString());
+    login->setData(QStringLiteral("start_at_login"));
     login->setCheckable(true);
     login->setChecked(Autostart().enabled());
-    connect(login, &QAction::toggled, this, [](bool on) {
+    connect(login, &QAction::triggered, this, [](bool on) {
         on ? Autostart().enable(QCoreApplication::applicationFilePath()) : Autostart().disable();
     });
-    menu->addSeparator();
-    QAction* quitAction = menu->addAction(L(QStringLiteral("quit")), this, &AppDelegate::quit);
-    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    return menu;
+    connect(menu_.get(), &QMenu::aboutToShow, login, [login] { login->setChecked(Autostart().enabled()); });
+    menu_->addSeparator();
+    add("quit", &AppDelegate::quit, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    retitleContextMenu();
+}
+
+void AppDelegate::retitleContextMenu()
+{
+    for (QAction* action : menu_->actions()) {
+        if (!action->isSeparator())
+            action->setText(L(action->data().toString()));
+    }
+}
+
+QRect AppDelegate::popoverAnchor(const QRect& iconGeometry, QPoint pointer)
+{
+    if (iconGeometry.isValid() && !iconGeometry.isEmpty())
+        return iconGeometry;
+    return QRect(pointer, QSize(1, 1));
 }
 
 void AppDelegate::showPopover()
@@ -208,7 +237,7 @@ void AppDelegate::showPopover()
         return;
     if (controller_ && !popover_->contentWidget())
         popover_->setContentWidget(controller_->view());
-    popover_->showRelativeTo(statusItem_->geometry());
+    popover_->showRelativeTo(popoverAnchor(statusItem_->geometry(), QCursor::pos()));
 }
 
 void AppDelegate::wake()

@@ -38,23 +38,30 @@ public:
     void about();
     void quit();
 
+    // Where the panel opens: under the tray icon, or at the pointer when the tray does not
+    // say where its icon is (StatusNotifierItem hosts never do).
+    static QRect popoverAnchor(const QRect& iconGeometry, QPoint pointer);
+
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
     Popover* popover() const { return popover_.get(); }
     PopoverViewController* popoverController() const { return controller_.get(); }
-    // The context menu while it is open (it is built for each right click).
-    QMenu* contextMenu() const { return menu_; }
+    // The context menu, attached to the item so that every kind of tray can show it
+    // (a StatusNotifierItem host shows it itself and reads it over D-Bus).
+    QMenu* contextMenu() const { return menu_.get(); }
 
 private:
-    QMenu* buildContextMenu();
+    void buildContextMenu();
+    void retitleContextMenu();
     // Restores the displays; safe to run more than once (menu, signal, session end).
     void restoreBeforeExit();
 
     SleepWatcher* sleepWatcher_ = nullptr;
+    // Goes after the status item, which refers to it.
+    std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<Popover> popover_;
     // Goes before the popover: it takes its views with it.
     std::unique_ptr<PopoverViewController> controller_;
-    QPointer<QMenu> menu_;
     bool quitting_ = false;
     bool pwmRestored_ = false;
 };

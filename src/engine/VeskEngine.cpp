@@ -1,6 +1,7 @@
 #include "engine/VeskEngine.h"
 
 #include "schedule/AppSettings.h"
+#include "system/EventLog.h"
 
 #include <QPointer>
 
@@ -114,6 +115,7 @@ void VeskEngine::registerDisplayReconfigure()
         if (self && self->enabled_)
             self->record(display, result);
     });
+    displays_->registerLogCallback([](const std::string& line) { EventLog::shared().add(QString::fromStdString(line)); });
     displays_->registerReconfigurationCallback([self](DisplayID) {
         // No coalescing: every change gets its own re-apply after the display has settled.
         QTimer::singleShot(reconfigureDelayMs, self.data(), [self] {

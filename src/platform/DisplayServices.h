@@ -33,6 +33,7 @@ class DisplayServices {
 public:
     using ReconfigurationCallback = std::function<void(DisplayID display)>;
     using GammaResultCallback = std::function<void(DisplayID display, GammaResult result)>;
+    using LogCallback = std::function<void(const std::string& line)>;
 
     virtual ~DisplayServices() = default;
 
@@ -52,4 +53,6 @@ public:
     // Called on the main thread when a display's result changes with no write from us: another
     // program took its colours (or gave them back).
     virtual void registerGammaResultCallback(GammaResultCallback) {}
+    // Called on the main thread with a line for the event log when the backend acted by itself.
+    virtual void registerLogCallback(LogCallback) {}
 };

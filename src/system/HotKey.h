@@ -28,6 +28,8 @@ public:
     static HotKey& shared();
 
     void setService(HotKeyService* service) { service_ = service; }
+    // Whether the session offers any global-shortcut facility at all.
+    bool canGrab() const { return service_ != nullptr; }
 
     // What a press does; runs on the main thread, never inside the system's event dispatch.
     std::function<void()> onTrigger;

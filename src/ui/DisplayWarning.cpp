@@ -35,15 +35,11 @@ std::optional<QString> DisplayWarning::text(const VeskEngine& engine)
         return std::nullopt;
     if (problems.front().display == sessionDisplay)
         return L(QStringLiteral("colors_desktop"));
-    // Another program is something the user can act on: it comes first.
-    for (GammaResult result : {GammaResult::heldByOther, GammaResult::unsupported}) {
-        const QString list = names(problems, result);
-        if (!list.isEmpty()) {
-            QString sentence = L(result == GammaResult::heldByOther ? QStringLiteral("colors_held") : QStringLiteral("colors_unsupported"));
-            return sentence.replace(QStringLiteral("%@"), list);
-        }
-    }
-    return std::nullopt;
+    const QString list = names(problems, GammaResult::unsupported);
+    if (list.isEmpty())
+        return std::nullopt;
+    QString sentence = L(QStringLiteral("colors_unsupported"));
+    return sentence.replace(QStringLiteral("%@"), list);
 }
 
 QString DisplayWarning::logLine(const VeskEngine& engine)

@@ -12,7 +12,8 @@ namespace DisplayWarning {
 
 // The filter is on and at least one display shows it.
 bool filterVisible(const VeskEngine& engine);
-// The warning bar's sentence; absent while every display takes the tables.
+// The warning bar's sentence for a session or displays that take no tables; absent when
+// there are none (displays another program holds have the conflict bar's own sentence).
 std::optional<QString> text(const VeskEngine& engine);
 // For the event log: "display: DP-2 held by another program", "display: none took the tables".
 QString logLine(const VeskEngine& engine);

@@ -2,14 +2,30 @@
 
 #include "ui/Theme.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
 
 #include <algorithm>
 
+namespace {
+
+constexpr int kClosingClickMs = 300;
+
+// On Wayland a window cannot place itself, and a popup needs a parent window of ours under
+// the pointer, which a tray click never gives: the panel is a frameless window there,
+// where the compositor puts it (a fixed size keeps tiling compositors from tiling it), and it
+// closes when it loses the focus.
+bool placedByCompositor()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+}  // namespace
+
 Popover::Popover(QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint)
+    : QWidget(parent, (placedByCompositor() ? Qt::Window : Qt::Popup) | Qt::FramelessWindowHint)
 {
     // The click that closes the panel must not reach the tray icon and reopen it.
     setAttribute(Qt::WA_NoMouseReplay);
@@ -17,7 +33,7 @@ Popover::Popover(QWidget* parent)
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Theme::veskBlack());
     setPalette(pal);
-    resize(defaultWidth, defaultHeight);
+    setFixedSize(defaultWidth, defaultHeight);
 }
 
 void Popover::setContentWidget(QWidget* content)
@@ -37,7 +53,7 @@ void Popover::setContentSize(QSize size)
 {
     if (size.isEmpty() || size == this->size())
         return;
-    resize(size);
+    setFixedSize(size);
     if (content_)
         content_->resize(size);
     if (isVisible() && anchor_.isValid())
@@ -72,4 +88,22 @@ void Popover::showRelativeTo(const QRect& anchor)
 void Popover::performClose()
 {
     hide();
+}
+
+bool Popover::closedByThisClick() const
+{
+    return sinceClosed_.isValid() && !sinceClosed_.hasExpired(kClosingClickMs);
+}
+
+void Popover::hideEvent(QHideEvent* event)
+{
+    sinceClosed_.start();
+    QWidget::hideEvent(event);
+}
+
+void Popover::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && placedByCompositor() && isVisible() && !isActiveWindow())
+        hide();
+    QWidget::changeEvent(event);
 }

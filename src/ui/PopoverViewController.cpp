@@ -504,7 +504,19 @@ void PopoverViewController::refreshBars()
         }
     }
 
-    if (const std::optional<QString> name = ConflictDetector::conflicting()) {
+    // Outputs the guard gave up on: another program keeps writing their colours.
+    QStringList taken;
+    for (const VeskEngine::DisplayProblem& problem : services_.engine->displayProblems()) {
+        if (problem.result == GammaResult::heldByOther)
+            taken.append(QString::fromStdString(problem.name));
+    }
+    const std::optional<QString> name = ConflictDetector::conflicting();
+    if (!taken.isEmpty()) {
+        const QString outputs = taken.join(QStringLiteral(", "));
+        conflictBar_->setTitleStr(name ? L(QStringLiteral("colours_taken_by")).arg(*name, outputs)
+                                       : L(QStringLiteral("colours_taken")).arg(outputs));
+        conflictBar_->show();
+    } else if (name) {
         QString text = L(QStringLiteral("conflict"));
         text.replace(QStringLiteral("%@"), *name);
         conflictBar_->setTitleStr(text);

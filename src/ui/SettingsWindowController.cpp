@@ -422,7 +422,9 @@ void SettingsWindowController::showHotKey()
 {
     const QString prefix = L(QStringLiteral("hotkey")) + QStringLiteral(":  ");
     if (hkLabel_) {
-        const QString text = prefix + (recording_ ? L(QStringLiteral("recording")) : HotKey::shared().label());
+        // A shortcut nothing can deliver is not shown as if it worked.
+        const QString shown = HotKey::shared().canGrab() ? HotKey::shared().label() : L(QStringLiteral("hotkey_unavailable"));
+        const QString text = prefix + (recording_ ? L(QStringLiteral("recording")) : shown);
         // Four modifier names and a long key name do not fit at the usual size.
         QFont font = Theme::systemFont(12, QFont::Normal);
         for (qreal size = 11; size >= 9 && QFontMetricsF(font).horizontalAdvance(text) > hkLabel_->width(); --size)

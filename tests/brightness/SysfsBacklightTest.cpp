@@ -3,6 +3,7 @@
 
 #include "FakeDisplayServices.h"
 #include "LogindStandIn.h"
+#include "support/PrivateBus.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -266,16 +267,11 @@ protected:
     // bus" only once. It ends with the test process.
     static void SetUpTestSuite()
     {
-        if (daemon_)
+        if (!address_.isEmpty())
             return;
-        daemon_ = new QProcess;
-        daemon_->setProgram(QStringLiteral("dbus-daemon"));
-        daemon_->setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        daemon_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        daemon_->start();
-        if (!daemon_->waitForStarted(5000) || !waitFor([] { return daemon_->canReadLine(); }, 5000))
+        address_ = PrivateBus::address();
+        if (address_.isEmpty())
             return;
-        address_ = QString::fromUtf8(daemon_->readLine().trimmed());
         // The backend talks to "the system bus"; here that is the private daemon.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", address_.toUtf8());
         QDBusConnection logind = QDBusConnection::connectToBus(address_, QStringLiteral("logind-stand-in"));
@@ -310,7 +306,6 @@ protected:
 
     FakeSysClass sys;
     std::unique_ptr<LogindStandIn> standIn_;
-    static inline QProcess* daemon_ = nullptr;  // kept for the life of the process
     static inline QString address_;
 };
 

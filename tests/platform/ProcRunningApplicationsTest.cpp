@@ -157,7 +157,9 @@ TEST(ProcRunningApplications, FlatpakInfoParsing)
     EXPECT_EQ(P::flatpakIdFromEnviron(QByteArray()), std::nullopt);
 }
 
-TEST(ProcRunningApplications, TheRealListHasOurChildButNotUs)
+// Leaving ourselves out is checked on the fake tree: by name here it would trip over any other
+// run of this program at the same moment.
+TEST(ProcRunningApplications, TheRealListHasOurChild)
 {
     QTemporaryDir dir;
     const QString program = dir.path() + QStringLiteral("/ambrano-probe-long-name");
@@ -171,7 +173,6 @@ TEST(ProcRunningApplications, TheRealListHasOurChildButNotUs)
     const auto apps = list.runningApplications();
     const auto found = names(apps);
     EXPECT_NE(std::find(found.begin(), found.end(), QStringLiteral("ambrano-probe-long-name")), found.end());
-    EXPECT_EQ(std::find(found.begin(), found.end(), QStringLiteral("platform_tests")), found.end());
     EXPECT_FALSE(apps.empty());
 
     child.kill();

@@ -21,9 +21,9 @@ TEST(DisplayWarningTest, TheIconIsRedOnlyWhereADisplayShowsTheFilter)
         const char* text;  // nullptr: no warning
     } cases[] = {
         {{R::applied, R::applied}, true, true, nullptr},
-        {{R::applied, R::heldByOther}, true, true, "⚠︎ Another program holds the colours of OUT-2"},
-        {{R::unsupported, R::heldByOther, R::heldByOther}, true, false, "⚠︎ Another program holds the colours of OUT-2, OUT-3"},
-        {{R::unsupported}, true, false, "⚠︎ OUT-1 takes no colour changes"},
+        {{R::applied, R::heldByOther}, true, true, nullptr},
+        {{R::unsupported, R::heldByOther, R::unsupported}, true, false, "⚠︎ Colours cannot be set on OUT-1, OUT-3"},
+        {{R::unsupported}, true, false, "⚠︎ Colours cannot be set on OUT-1"},
         {{R::unsupported}, false, false, nullptr},
         {{}, true, false, nullptr},
     };

@@ -474,6 +474,21 @@ TEST_F(PanelTest, ConflictBarNamesTheProgramAndIgnoresClicks)
     EXPECT_TRUE(p.conflictBar()->isHidden());
 }
 
+TEST_F(PanelTest, ConflictBarNamesTheDisplayAnotherProgramKeepsChanging)
+{
+    displays.addDisplay(externalID);
+    displays.find(externalID)->result = GammaResult::heldByOther;
+    engine.setEnabled(true);
+    PopoverViewController& p = make();
+    ASSERT_FALSE(p.conflictBar()->isHidden());
+    EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Another app keeps changing the colours of OUT-2"));
+    apps.applications = {RunningApplication {QStringLiteral("gammastep"), std::nullopt}};
+    p.refresh();
+    EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep keeps changing the colours of OUT-2"));
+    Localization::shared().set(Lang::ca);
+    EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep canvia sense parar els colors de OUT-2"));
+}
+
 TEST_F(PanelTest, PanelHeightIs594WithOneBarAnd624WithBoth)
 {
     builtinAt(0.45f);

@@ -214,6 +214,26 @@ TEST_F(SettingsWindowTest, EachShowBringsTheCurrentState)
     EXPECT_TRUE(old.isNull());
 }
 
+TEST_F(SettingsWindowTest, WithoutAnyShortcutFacilityTheLineSaysSoInsteadOfAShortcut)
+{
+    HotKey::shared().setService(nullptr);
+    const struct {
+        Lang lang;
+        const char* line;
+    } cases[] = {
+        {Lang::en, "Global hotkey (VESK):  none on this desktop"},
+        {Lang::es, "Atajo global (VESK):  ninguno en este escritorio"},
+        {Lang::ca, "Drecera global (VESK):  cap en aquest escriptori"},
+    };
+    for (const auto& c : cases) {
+        Localization::shared().set(c.lang);
+        controller.show();
+        QLabel* line = child<QLabel>("hkLabel");
+        EXPECT_EQ(line->text(), QString::fromUtf8(c.line));
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width()) << c.line;
+    }
+}
+
 TEST_F(SettingsWindowTest, ChoosingCatalanRebuildsAtOnce)
 {
     controller.show();

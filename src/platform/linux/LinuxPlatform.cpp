@@ -7,6 +7,7 @@
 #include "platform/linux/I2CDevTransport.h"
 #include "platform/linux/LibArchiveExtractor.h"
 #include "platform/linux/LogindSleepWatcher.h"
+#include "platform/linux/PortalGlobalShortcuts.h"
 #include "platform/linux/ProcRunningApplications.h"
 #include "platform/linux/SysfsBacklight.h"
 #include "platform/linux/TerminationSignals.h"
@@ -52,7 +53,7 @@ std::unique_ptr<DisplayServices> startRandr(LinuxPlatform::Parts& parts, std::st
         whyNot = "Xwayland: the compositor ignores X11 gamma";
         return nullptr;
     }
-    return std::make_unique<X11DisplayServices>(*parts.x11, X11DisplayServices::defaultBackupPath());
+    return std::make_unique<X11DisplayServices>(*parts.x11, X11DisplayServices::defaultBackupFolder());
 }
 
 std::unique_ptr<DisplayServices> startWlrGamma(LinuxPlatform::Parts&, std::string& whyNot)
@@ -122,7 +123,13 @@ std::unique_ptr<Platform> Platform::create()
         parts->displayBackend = "none (" + (whyNone.empty() ? std::string("no gamma control in this session") : whyNone) + ")";
     }
 
-    if (parts->x11)
+    // Shortcuts: X grabs on a real X server; elsewhere the desktop portal, as Xwayland's grabs
+    // see only X programs' keys; those grabs when nothing better is offered.
+    if (parts->x11 && !isXwayland(*parts->x11))
+        parts->hotKeys = std::make_unique<X11HotKeys>(*parts->x11);
+    else if (PortalGlobalShortcuts::available())
+        parts->hotKeys = std::make_unique<PortalGlobalShortcuts>();
+    else if (parts->x11)
         parts->hotKeys = std::make_unique<X11HotKeys>(*parts->x11);
     else
         parts->hotKeys = std::make_unique<NoHotKeys>();

@@ -13,6 +13,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -71,19 +73,58 @@ std::vector<std::uint16_t> fromJson(const QJsonArray& array)
     return channel;
 }
 
+bool sameTables(const TransferTables& a, const TransferTables& b)
+{
+    return a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+
+qint64 monotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Where versions before one backup per display kept theirs.
+const char* const sharedBackupName = "ambrano-gamma.json";
+
 }  // namespace
 
-QString X11DisplayServices::defaultBackupPath()
+QString X11DisplayServices::defaultBackupFolder()
 {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())
         dir = QDir::tempPath();
-    return dir + QStringLiteral("/ambrano-gamma.json");
+    return dir;
 }
 
-X11DisplayServices::X11DisplayServices(X11Connection& connection, QString backupPath)
+QString X11DisplayServices::normalizedDisplayName(const QString& displayName)
+{
+    const qsizetype colon = displayName.lastIndexOf(u':');
+    if (colon < 0)
+        return displayName;
+    QString host = displayName.left(colon);
+    QString number = displayName.mid(colon + 1);
+    const qsizetype dot = number.indexOf(u'.');
+    if (dot >= 0)
+        number.truncate(dot);  // the screen: one server, one set of CRTCs
+    if (host == QLatin1String("unix"))
+        host.clear();
+    return host + u':' + number;
+}
+
+QString X11DisplayServices::backupFileName(const QString& displayName)
+{
+    QString key = normalizedDisplayName(displayName);
+    if (key.startsWith(u':'))
+        key.remove(0, 1);
+    key.replace(u'/', u'_');
+    return QStringLiteral("ambrano-gamma-%1.json").arg(key);
+}
+
+X11DisplayServices::X11DisplayServices(X11Connection& connection, QString backupFolder)
     : connection_(connection)
-    , backupPath_(std::move(backupPath))
+    , backupFolder_(std::move(backupFolder))
+    , backupPath_(backupFolder_ + u'/' + backupFileName(connection_.displayName()))
 {
     Display* dpy = connection_.display();
     if (XRRQueryExtension(dpy, &eventBase_, &errorBase_)) {
@@ -91,7 +132,8 @@ X11DisplayServices::X11DisplayServices(X11Connection& connection, QString backup
             RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
     }
     connection_.addListener([this](XEvent& event) { onEvent(event); });
-    restoreFromBackup();
+    restoreFromBackup(backupPath_);
+    restoreFromBackup(backupFolder_ + u'/' + QLatin1String(sharedBackupName));
 }
 
 const std::vector<X11DisplayServices::Head>& X11DisplayServices::heads()
@@ -160,13 +202,15 @@ std::vector<DisplayID> X11DisplayServices::activeDisplays()
 
 std::optional<GammaRamp> X11DisplayServices::readRamp(RRCrtc crtc)
 {
-    Display* dpy = connection_.display();
-    const int size = XRRGetCrtcGammaSize(dpy, crtc);
-    if (size <= 0)
-        return std::nullopt;
-    XRRCrtcGamma* gamma = XRRGetCrtcGamma(dpy, crtc);
+    // One round trip: the reply carries the size (0 for a CRTC without gamma). The guard
+    // reads every CRTC every period, so a second one per read would double its cost.
+    XRRCrtcGamma* gamma = XRRGetCrtcGamma(connection_.display(), crtc);
     if (!gamma)
         return std::nullopt;
+    if (gamma->size <= 0) {
+        XRRFreeGamma(gamma);
+        return std::nullopt;
+    }
     GammaRamp ramp;
     ramp.red.assign(gamma->red, gamma->red + gamma->size);
     ramp.green.assign(gamma->green, gamma->green + gamma->size);
@@ -198,6 +242,15 @@ GammaResult X11DisplayServices::setTransferTables(DisplayID display, const Trans
     if (!head)
         return GammaResult::unsupported;
     const RRCrtc crtc = head->crtc;
+    auto written = written_.find(crtc);
+    if (written != written_.end() && written->second.contested) {
+        // The same tables again (a reconfiguration, a wake) would only restart the flicker
+        // war; new ones are the user asking, and guarding starts afresh.
+        if (sameTables(written->second.tables, tables))
+            return GammaResult::heldByOther;
+        written->second.contested = false;
+        guard_.forget(crtc);
+    }
     auto saved = originals_.find(crtc);
     if (saved == originals_.end()) {
         std::optional<GammaRamp> original = readRamp(crtc);
@@ -209,9 +262,13 @@ GammaResult X11DisplayServices::setTransferTables(DisplayID display, const Trans
         saved = originals_.emplace(crtc, std::move(*original)).first;
         writeBackup();
     }
-    const bool written = writeRamp(crtc, GammaRamp::fromTables(tables, saved->second.size()));
+    GammaRamp ramp = GammaRamp::fromTables(tables, saved->second.size());
+    const bool ok = writeRamp(crtc, ramp);
+    if (ok)
+        written_[crtc] = Written{tables, std::move(ramp), false};
+    updateGuard();
     connection_.deliverQueuedLater();
-    return written ? GammaResult::applied : GammaResult::unsupported;
+    return ok ? GammaResult::applied : GammaResult::unsupported;
 }
 
 std::string X11DisplayServices::name(DisplayID display)
@@ -222,6 +279,9 @@ std::string X11DisplayServices::name(DisplayID display)
 
 void X11DisplayServices::restoreColorProfiles()
 {
+    written_.clear();
+    guard_.forgetAll();
+    updateGuard();
     if (originals_.empty())
         return;
     for (const auto& [crtc, ramp] : originals_)
@@ -235,6 +295,59 @@ void X11DisplayServices::restoreColorProfiles()
 void X11DisplayServices::registerReconfigurationCallback(ReconfigurationCallback callback)
 {
     callback_ = std::move(callback);
+}
+
+void X11DisplayServices::registerGammaResultCallback(GammaResultCallback callback)
+{
+    resultCallback_ = std::move(callback);
+}
+
+void X11DisplayServices::registerLogCallback(LogCallback callback)
+{
+    logCallback_ = std::move(callback);
+}
+
+void X11DisplayServices::log(const QString& line)
+{
+    if (logCallback_)
+        logCallback_(line.toStdString());
+}
+
+void X11DisplayServices::updateGuard()
+{
+    guard_.watch(std::any_of(written_.begin(), written_.end(), [](const auto& entry) { return !entry.second.contested; }));
+}
+
+void X11DisplayServices::guardCheck()
+{
+    // Our own writes go through this connection in order, so a read after one sees it: only
+    // another client can make a CRTC differ from what we last wrote.
+    const std::vector<Head> current = heads();  // a copy: the callbacks below may list again
+    std::vector<DisplayID> givenUp;
+    for (const Head& head : current) {
+        auto written = written_.find(head.crtc);
+        if (written == written_.end() || written->second.contested)
+            continue;
+        const std::optional<GammaRamp> now = readRamp(head.crtc);
+        if (!now || X11GammaGuard::holds(*now, written->second.ramp))
+            continue;
+        if (guard_.resetSeen(head.crtc, monotonicMs()) == X11GammaGuard::Verdict::giveUp) {
+            written->second.contested = true;
+            givenUp.push_back(head.id);
+            log(QStringLiteral("guard: another program keeps changing the colours of %1, stopped re-applying").arg(head.outputName));
+            continue;
+        }
+        if (now->size() != written->second.ramp.size())
+            written->second.ramp = GammaRamp::fromTables(written->second.tables, now->size());
+        writeRamp(head.crtc, written->second.ramp);
+        log(QStringLiteral("guard: ramps reset on %1, re-applied").arg(head.outputName));
+    }
+    updateGuard();
+    connection_.deliverQueuedLater();
+    for (DisplayID display : givenUp) {
+        if (resultCallback_)
+            resultCallback_(display, GammaResult::heldByOther);
+    }
 }
 
 bool X11DisplayServices::isBuiltin(DisplayID display)
@@ -302,29 +415,31 @@ void X11DisplayServices::writeBackup() const
     file.commit();
 }
 
-void X11DisplayServices::restoreFromBackup()
+void X11DisplayServices::restoreFromBackup(const QString& path)
 {
-    QFile file(backupPath_);
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
     file.close();
     const QJsonObject root = doc.object();
-    if (root.value(QStringLiteral("display")).toString() == connection_.displayName()) {
-        Display* dpy = connection_.display();
-        for (const QJsonValue& value : root.value(QStringLiteral("crtcs")).toArray()) {
-            const QJsonObject entry = value.toObject();
-            const auto crtc = static_cast<RRCrtc>(entry.value(QStringLiteral("crtc")).toInteger());
-            GammaRamp ramp{fromJson(entry.value(QStringLiteral("red")).toArray()),
-                fromJson(entry.value(QStringLiteral("green")).toArray()),
-                fromJson(entry.value(QStringLiteral("blue")).toArray())};
-            // Only a ramp that still fits the CRTC goes back.
-            if (crtc == 0 || ramp.size() == 0 || ramp.green.size() != ramp.red.size()
-                || ramp.blue.size() != ramp.red.size() || XRRGetCrtcGammaSize(dpy, crtc) != ramp.size())
-                continue;
-            writeRamp(crtc, ramp);
-        }
-        connection_.syncAndTakeError();
+    // Another display's originals are for a start on that display to put back.
+    if (normalizedDisplayName(root.value(QStringLiteral("display")).toString())
+        != normalizedDisplayName(connection_.displayName()))
+        return;
+    Display* dpy = connection_.display();
+    for (const QJsonValue& value : root.value(QStringLiteral("crtcs")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        const auto crtc = static_cast<RRCrtc>(entry.value(QStringLiteral("crtc")).toInteger());
+        GammaRamp ramp{fromJson(entry.value(QStringLiteral("red")).toArray()),
+            fromJson(entry.value(QStringLiteral("green")).toArray()),
+            fromJson(entry.value(QStringLiteral("blue")).toArray())};
+        // Only a ramp that still fits the CRTC goes back.
+        if (crtc == 0 || ramp.size() == 0 || ramp.green.size() != ramp.red.size()
+            || ramp.blue.size() != ramp.red.size() || XRRGetCrtcGammaSize(dpy, crtc) != ramp.size())
+            continue;
+        writeRamp(crtc, ramp);
     }
-    QFile::remove(backupPath_);
+    connection_.syncAndTakeError();
+    QFile::remove(path);
 }

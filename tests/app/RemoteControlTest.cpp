@@ -1,0 +1,204 @@
+#include "app/CommandLine.h"
+#include "app/RemoteControl.h"
+#include "engine/VeskEngine.h"
+#include "platform/linux/UnixLocalOwner.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <future>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+
+using Verb = RemoteRequest::Verb;
+
+struct LineCase {
+    QByteArray line;
+    std::optional<Verb> verb;  // absent: refused
+    double value = 0;
+};
+
+TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
+{
+    const LineCase cases[] = {
+        {"toggle", Verb::toggle}, {"on", Verb::on}, {"off", Verb::off}, {"quit", Verb::quit},
+        {"warmth 0", Verb::warmth, 0}, {"warmth 100", Verb::warmth, 100}, {"brightness 55.5", Verb::brightness, 55.5},
+        {"", {}}, {"TOGGLE", {}}, {" toggle", {}}, {"toggle ", {}}, {"toggle\r", {}}, {QByteArray("on\0", 3), {}},
+        {"on 5", {}}, {"warmth", {}}, {"warmth ", {}}, {"warmth  40", {}}, {"warmth 40 40", {}},
+        {"warmth 101", {}}, {"warmth 100.01", {}}, {"warmth -1", {}}, {"warmth +1", {}}, {"warmth 1e2", {}},
+        {"warmth 0x10", {}}, {"warmth 40.", {}}, {"warmth .5", {}}, {"warmth 4.125", {}}, {"warmth nan", {}},
+        {"brightness 0040", {}}, {"quit" + QByteArray(40, ' '), {}}, {QByteArray(4096, 'a'), {}},
+    };
+    for (const LineCase& c : cases) {
+        const std::optional<RemoteRequest> request = RemoteRequest::parse(c.line);
+        ASSERT_EQ(request.has_value(), c.verb.has_value()) << c.line.toStdString();
+        if (request) {
+            EXPECT_EQ(request->verb, *c.verb) << c.line.toStdString();
+            EXPECT_EQ(request->value, c.value) << c.line.toStdString();
+            EXPECT_EQ(RemoteRequest::parse(request->line())->line(), request->line());
+        }
+    }
+}
+
+TEST(CommandLine, OneRequestWithAValidNumberOrAUsageError)
+{
+    using Kind = CommandLine::Invocation::Kind;
+    struct Case {
+        QStringList arguments;
+        Kind kind;
+        Verb verb = Verb::toggle;
+        double value = 0;
+    };
+    const Case cases[] = {
+        {{}, Kind::run},
+        {{"--help"}, Kind::help}, {{"-h"}, Kind::help}, {{"--version"}, Kind::version},
+        {{"--toggle"}, Kind::control, Verb::toggle}, {{"--quit"}, Kind::control, Verb::quit},
+        {{"--warmth", "40"}, Kind::control, Verb::warmth, 40}, {{"--brightness=70.5"}, Kind::control, Verb::brightness, 70.5},
+        {{"--warmth", "150"}, Kind::error}, {{"--warmth", "-3"}, Kind::error}, {{"--warmth", "warm"}, Kind::error},
+        {{"--warmth"}, Kind::error}, {{"--on", "--off"}, Kind::error}, {{"--on", "--on"}, Kind::error},
+        {{"--brighter"}, Kind::error}, {{"toggle"}, Kind::error},
+    };
+    for (const Case& c : cases) {
+        const CommandLine::Invocation invocation = CommandLine::parse(QStringList {"ambrano"} + c.arguments);
+        const std::string what = c.arguments.join(' ').toStdString();
+        EXPECT_EQ(invocation.kind, c.kind) << what;
+        EXPECT_EQ(invocation.kind == Kind::error, invocation.error.startsWith("ambrano: ")) << what;
+        if (c.kind == Kind::control) {
+            EXPECT_EQ(invocation.request.verb, c.verb) << what;
+            EXPECT_EQ(invocation.request.value, c.value) << what;
+        }
+    }
+}
+
+// The running side in this process, the sending side on another thread, as two processes would.
+class RemoteControlTest : public ::testing::Test {
+protected:
+    RemoteControlTest()
+    {
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        engine.setEnabled(false);
+        engine.setWarmth(62);
+        engine.setBrightness(100);
+        // Quitting ends the process, and with it the connection the sender waits on.
+        remote->onQuit = [this] {
+            ++quits;
+            QTimer::singleShot(0, [this] { remote.reset(); });
+        };
+    }
+
+    RemoteControl::Answer send(const RemoteRequest& request)
+    {
+        auto answer = std::async(std::launch::async, [&] { return RemoteControl::send(owner, dir.path(), request, 3000); });
+        waitFor([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        return answer.get();
+    }
+    // Raw bytes, as a hostile or broken sender would write them; the reply, if any.
+    QByteArray sendRaw(const QByteArray& bytes)
+    {
+        auto reply = std::async(std::launch::async, [&] {
+            QLocalSocket socket;
+            socket.connectToServer(RemoteControl::socketPath(dir.path()));
+            socket.waitForConnected(2000);
+            socket.write(bytes);
+            socket.waitForBytesWritten(2000);
+            QByteArray text;
+            while (socket.waitForReadyRead(3000))
+                text += socket.readAll();
+            return text + socket.readAll();
+        });
+        waitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 8000);
+        return reply.get();
+    }
+    void expectState(bool enabled, double warmth, double brightness)
+    {
+        EXPECT_EQ(engine.enabled(), enabled);
+        EXPECT_EQ(engine.warmth(), warmth);
+        EXPECT_EQ(engine.brightness(), brightness);
+    }
+
+    FreshSettings settings;
+    QTemporaryDir dir;
+    UnixLocalOwner owner;
+    VeskEngine& engine = VeskEngine::shared();
+    std::unique_ptr<RemoteControl> remote = std::make_unique<RemoteControl>(owner);
+    int quits = 0;
+};
+
+TEST_F(RemoteControlTest, EachVerbActsAsThePanelWould)
+{
+    ASSERT_TRUE(remote->listen(dir.path()));
+    struct Step {
+        QByteArray line;
+        bool enabled;
+        double warmth;
+        double brightness;
+    };
+    const Step steps[] = {
+        {"toggle", true, 62, 100}, {"toggle", false, 62, 100},
+        {"warmth 40", true, 40, 100}, {"off", false, 40, 100}, {"off", false, 40, 100},
+        {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"off", false, 40, 55}, {"on", true, 40, 55},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(send(*RemoteRequest::parse(step.line)).outcome, RemoteControl::Outcome::done) << step.line.toStdString();
+        expectState(step.enabled, step.warmth, step.brightness);
+    }
+    // Below the panel's floor: refused, with the reason, and nothing changes.
+    const RemoteControl::Answer low = send(*RemoteRequest::parse("brightness 5"));
+    EXPECT_EQ(low.outcome, RemoteControl::Outcome::refused);
+    EXPECT_EQ(low.message, QStringLiteral("brightness must be between 10 and 100"));
+    expectState(true, 40, 55);
+
+    EXPECT_EQ(send(*RemoteRequest::parse("quit")).outcome, RemoteControl::Outcome::done);
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(RemoteControlTest, MalformedOrOversizedMessagesAreRefusedWithoutEffect)
+{
+    ASSERT_TRUE(remote->listen(dir.path()));
+    for (const QByteArray& bytes : {QByteArray("TOGGLE\n"), QByteArray("on\nquit\n"), QByteArray("warmth 1e2\n"),
+             QByteArray(1 << 16, 'x'), QByteArray("toggle\0\n", 8)})
+        EXPECT_EQ(sendRaw(bytes), QByteArray("refused malformed request\n")) << bytes.left(20).toStdString();
+    // No line feed ever: dropped after the time limit, unanswered.
+    EXPECT_EQ(sendRaw("toggle"), QByteArray());
+    expectState(false, 62, 100);
+    EXPECT_EQ(quits, 0);
+}
+
+TEST_F(RemoteControlTest, NothingListeningIsNotRunning)
+{
+    EXPECT_EQ(send(*RemoteRequest::parse("toggle")).outcome, RemoteControl::Outcome::notRunning);
+    // A socket file left behind by a killed instance is no instance either.
+    QFile(RemoteControl::socketPath(dir.path())).open(QIODevice::WriteOnly);
+    EXPECT_EQ(send(*RemoteRequest::parse("toggle")).outcome, RemoteControl::Outcome::notRunning);
+    // A folder others may enter is not used at all.
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther);
+    EXPECT_FALSE(remote->listen(dir.path()));
+}
+
+TEST_F(RemoteControlTest, AnotherUsersConnectionIsRefusedWithoutEffect)
+{
+    if (getuid() != 0 || QStandardPaths::findExecutable("setpriv").isEmpty() || !QFile::exists("/usr/bin/python3"))
+        GTEST_SKIP() << "needs root, setpriv and python3 to act as another user";
+    ASSERT_TRUE(remote->listen(dir.path()));
+    // Opened up after listening, so only the peer check stands in the way.
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther);
+    QFile::setPermissions(RemoteControl::socketPath(dir.path()), QFileDevice::Permissions(0x7777));
+    QProcess other;
+    other.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+        "import socket,sys\ns=socket.socket(socket.AF_UNIX)\ns.connect(sys.argv[1])\n"
+        "try:\n s.sendall(b'on\\n'); answered=s.recv(64)!=b''\nexcept OSError:\n answered=False\n"
+        "print(answered, end='')", RemoteControl::socketPath(dir.path())});
+    ASSERT_TRUE(waitFor([&] { return other.state() == QProcess::NotRunning; }, 8000));
+    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    EXPECT_EQ(other.readAllStandardOutput(), QByteArray("False"));
+    expectState(false, 62, 100);
+}

@@ -1,0 +1,99 @@
+#pragma once
+// A stand-in for the desktop portal's GlobalShortcuts interface on a private bus: it answers
+// CreateSession and BindShortcuts the way xdg-desktop-portal does (a request handle at once,
+// the Response signal on it a moment later), records what was bound and closed, and emits
+// Activated when a test presses the shortcut.
+
+#include "platform/linux/PortalGlobalShortcuts.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+class PortalSessionStandIn : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
+
+public:
+    QStringList closed;
+
+public slots:
+    void Close() { closed << message().path(); }
+};
+
+class PortalStandIn : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
+    Q_PROPERTY(uint version READ version)
+
+public:
+    static inline const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
+
+    explicit PortalStandIn(QDBusConnection bus)
+        : bus_(std::move(bus))
+    {
+        qDBusRegisterMetaType<PortalShortcut>();
+        qDBusRegisterMetaType<QList<PortalShortcut>>();
+    }
+
+    uint version() const { return 1; }
+
+    // The triggers asked for, one per BindShortcuts, and the session each was bound in.
+    QStringList triggers;
+    QStringList boundSessions;
+    PortalSessionStandIn sessions;
+    // The user declines in the desktop's dialog.
+    bool refuseBind = false;
+
+    void press(const QString& session, const QString& id = QStringLiteral("toggle"))
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("Activated"));
+        signal << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(0) << QVariantMap();
+        bus_.send(signal);
+    }
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap& options)
+    {
+        const QString session = path + QStringLiteral("/session/") + sender() + QLatin1Char('/')
+            + options.value(QStringLiteral("session_handle_token")).toString();
+        bus_.registerObject(session, &sessions, QDBusConnection::ExportAllSlots);
+        return respond(options, 0, {{QStringLiteral("session_handle"), session}});
+    }
+
+    QDBusObjectPath BindShortcuts(const QDBusObjectPath& session, const QList<PortalShortcut>& shortcuts,
+        const QString&, const QVariantMap& options)
+    {
+        for (const PortalShortcut& shortcut : shortcuts) {
+            triggers << shortcut.properties.value(QStringLiteral("preferred_trigger")).toString();
+            boundSessions << session.path();
+        }
+        return respond(options, refuseBind ? 1 : 0, {});
+    }
+
+private:
+    QString sender() const
+    {
+        QString name = message().service().mid(1);
+        return name.replace(QLatin1Char('.'), QLatin1Char('_'));
+    }
+
+    QDBusObjectPath respond(const QVariantMap& options, uint code, const QVariantMap& results)
+    {
+        const QString request = path + QStringLiteral("/request/") + sender() + QLatin1Char('/')
+            + options.value(QStringLiteral("handle_token")).toString();
+        QTimer::singleShot(0, this, [this, request, code, results] {
+            QDBusMessage response = QDBusMessage::createSignal(request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+            response << code << results;
+            bus_.send(response);
+        });
+        return QDBusObjectPath(request);
+    }
+
+    QDBusConnection bus_;
+};
