@@ -23,6 +23,11 @@
 //       every distinct ramp seen for SECONDS: "<monotonic ms> <red> <green> <blue>" (last
 //       entries as fractions); with CMD, "exec <ms>" and "pid <pid>" first and CMD is
 //       started once the current ramp is known (and left running)
+//   gamma_watch requests SECONDS
+//       every X request of every client for SECONDS, and every mouse button the server takes:
+//       "ext <name> <major>" for RANDR and MIT-SHM first, then "<monotonic ms> req <client's
+//       resource-id base> <major> <minor> <width> <height>" (the size of an image put, else
+//       0 0) and "<monotonic ms> button <1 press|0 release>"
 // --poll-us P sets the pause between two reads (default 200 µs).
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -331,12 +336,105 @@ int resetRecover(int argc, char** argv)
     return 0;
 }
 
+// Every request and every mouse button, for `requests`.
+struct Seen {
+    double ms;
+    unsigned long base;
+    int major;
+    int minor;
+    int width;
+    int height;
+};
+std::vector<Seen> requestsSeen;
+std::vector<std::pair<double, int>> buttonsSeen;
+int shmMajor = -1;
+
+unsigned readShort(const unsigned char* data, int at)
+{
+    return data[at] | (data[at + 1] << 8);
+}
+
+void onRequest(XPointer, XRecordInterceptData* data)
+{
+    if (data->category == XRecordFromClient && data->data_len > 0) {
+        const unsigned char* bytes = data->data;
+        const int major = bytes[0];
+        const int minor = major >= 128 ? bytes[1] : 0;
+        int w = 0;
+        int h = 0;
+        const size_t length = data->data_len * 4u;
+        if (major == 72 && length >= 16) {  // PutImage
+            w = readShort(bytes, 12);
+            h = readShort(bytes, 14);
+        } else if (major == shmMajor && minor == 3 && length >= 24) {  // ShmPutImage: source size
+            w = readShort(bytes, 20);
+            h = readShort(bytes, 22);
+        }
+        requestsSeen.push_back({nowMs(), data->id_base, major, minor, w, h});
+    } else if (data->category == XRecordFromServer && data->data_len > 0) {
+        const unsigned char type = data->data[0] & 0x7f;
+        if (type == ButtonPress || type == ButtonRelease)
+            buttonsSeen.emplace_back(nowMs(), type == ButtonPress ? 1 : 0);
+    }
+    XRecordFreeData(data);
+}
+
+int recordRequests(double seconds)
+{
+    int major = 0;
+    int minor = 0;
+    if (!XRecordQueryVersion(dpy, &major, &minor))
+        die("no RECORD extension");
+    for (const char* name : {"RANDR", "MIT-SHM"}) {
+        int opcode = 0;
+        int event = 0;
+        int error = 0;
+        if (XQueryExtension(dpy, name, &opcode, &event, &error)) {
+            std::printf("ext %s %d\n", name, opcode);
+            if (std::strcmp(name, "MIT-SHM") == 0)
+                shmMajor = opcode;
+        }
+    }
+    XRecordRange* requests = XRecordAllocRange();
+    requests->core_requests.first = 1;
+    requests->core_requests.last = 127;
+    requests->ext_requests.ext_major.first = 128;
+    requests->ext_requests.ext_major.last = 255;
+    requests->ext_requests.ext_minor.first = 0;
+    requests->ext_requests.ext_minor.last = 255;
+    XRecordRange* buttons = XRecordAllocRange();
+    buttons->device_events.first = ButtonPress;
+    buttons->device_events.last = ButtonRelease;
+    XRecordRange* ranges[] = {requests, buttons};
+    XRecordClientSpec clients = XRecordAllClients;
+    const XRecordContext context = XRecordCreateContext(dpy, 0, &clients, 1, ranges, 2);
+    XFree(requests);
+    XFree(buttons);
+    XSync(dpy, False);
+    Display* own = XOpenDisplay(nullptr);
+    if (!context || !own || !XRecordEnableContextAsync(own, context, onRequest, nullptr))
+        die("cannot record");
+    std::printf("start %.3f\n", nowMs());
+    std::fflush(stdout);
+    const double end = nowMs() + seconds * 1000;
+    while (nowMs() < end) {
+        XRecordProcessReplies(own);
+        pause(pollNs);
+    }
+    for (const Seen& r : requestsSeen)
+        std::printf("%.3f req %lu %d %d %d %d\n", r.ms, r.base, r.major, r.minor, r.width, r.height);
+    for (const auto& [ms, press] : buttonsSeen)
+        std::printf("%.3f button %d\n", ms, press);
+    return 0;
+}
+
 int usage()
 {
     std::fprintf(stderr,
         "usage: gamma_watch [--poll-us P] reset | exec-ramp [--runs N] -- CMD... |\n"
         "       exec-window CLASS [--runs N] -- CMD... |\n"
-        "       hotkey [--presses N] [--via xdotool|xdotool-nodelay|xtest] [--gap-ms G] | record SECONDS [-- CMD...]\n");
+        "       hotkey [--presses N] [--via xdotool|xdotool-nodelay|xtest] [--gap-ms G] | record SECONDS [-- CMD...] |\n"
+        "       requests SECONDS\n");
     return 2;
 }
 
@@ -356,6 +454,8 @@ int main(int argc, char** argv)
         return resetRecover(argc - i, argv + i) == 2 ? usage() : 0;
     std::string positional;
     if ((mode == "exec-window" || mode == "record") && i < argc)
+        positional = argv[i++];
+    if (mode == "requests" && i < argc)
         positional = argv[i++];
     int runs = 1;
     std::string via = "xdotool";
@@ -394,6 +494,12 @@ int main(int argc, char** argv)
     if (mode == "reset") {
         resetAll();
         return 0;
+    }
+
+    if (mode == "requests") {
+        if (std::atof(positional.c_str()) <= 0)
+            return usage();
+        return recordRequests(std::atof(positional.c_str()));
     }
 
     if (mode == "exec-ramp") {

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Measures Ambrano and gammastep side by side on a private Xorg (dummy driver) with a tray:
 # start-up, memory, idle cost, hotkey latency, transition smoothness, recovery from another
-# client's gamma reset (and the guard's cost), apply cost.
-# Prints one table and writes it as JSON (default: <build>/bench/side-by-side.json).
-#   bench/side-by-side.sh [--quick] [--json FILE]
-# AMBRANO_BUILD picks the build folder (default: build). Takes about eight minutes;
+# client's gamma reset (and the guard's cost), apply cost; and the panel: a click on the tray
+# icon to the panel painted, the cost of dragging the warmth slider.
+# Prints the tables and writes them as JSON (default: <build>/bench/side-by-side.json).
+#   bench/side-by-side.sh [--quick] [--json FILE] [--panel-only] [--baseline OTHER_AMBRANO]
+# --baseline measures another build's binary (say, before a change) in the panel phase too.
+# AMBRANO_BUILD picks the build folder (default: build). Takes about ten minutes;
 # --quick shortens every phase for trying the script out (its figures are not the real ones).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."

@@ -206,6 +206,169 @@ def spacing(times):
     return [b - a for a, b in zip(times, times[1:])]
 
 
+# --- the panel -------------------------------------------------------------------------------
+
+PANEL_WIDTH = 372
+SLIDER = (20, 130, 332, 20)  # the warmth slider's frame in the panel
+KNOB = 18  # the slider's knob; only a press on it drags (a press beside it steps)
+START_WARMTH = 62  # the engine's value at launch
+
+
+def knob_x(panel_x, value):
+    return panel_x + SLIDER[0] + KNOB // 2 + round(value / 100 * (SLIDER[2] - KNOB))
+
+
+def drag(x_from, x_to, y, pause="0.008"):
+    """Presses at x_from, moves one pixel at a time to x_to, releases; returns the moves."""
+    step = 1 if x_to > x_from else -1
+    xs = list(range(x_from + step, x_to + step, step))
+    command = ["xdotool", "mousemove", str(x_from), str(y), "mousedown", "1"]
+    for x in xs:
+        command += ["sleep", pause, "mousemove", str(x), str(y)]
+    command += ["sleep", "0.05", "mouseup", "1"]
+    subprocess.run(command, check=True)
+    return len(xs)
+
+
+def app_windows():
+    """(window, x, y, width, height) of the app's windows on screen."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "ambrano"],
+                           capture_output=True, text=True).stdout.split()
+    result = []
+    for w in found:
+        geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", w], capture_output=True, text=True).stdout
+        v = dict(line.split("=", 1) for line in geo.split() if "=" in line)
+        if v:
+            result.append((int(w), int(v["X"]), int(v["Y"]), int(v["WIDTH"]), int(v["HEIGHT"])))
+    return result
+
+
+def panel_window():
+    return next((w for w in app_windows() if w[3] == PANEL_WIDTH), None)
+
+
+def cpu_ns(pid):
+    return sum(ns for _, ns, _, _ in threads(pid).values())
+
+
+def panel_costs(app_bin, watch, root, opens):
+    """Opens the panel `opens` times by clicking the tray icon, then drags the warmth slider
+    from end to end, one pixel per step. Returns the times from the click to the panel painted
+    and, per slider step, the app's CPU time and its X requests (from a RECORD context)."""
+    env = user_folders(root, {"vesk.firstLaunchDone": True})
+    with open(os.path.join(root, "app.log"), "w") as app_log:
+        app = subprocess.Popen([app_bin], stdout=app_log, stderr=subprocess.STDOUT, env=env)
+    try:
+        wait_for("the tray icon", lambda: any(w[3] <= 64 for w in app_windows()))
+        icon = next(w for w in app_windows() if w[3] <= 64)
+        time.sleep(1.0)  # settled: the first paint and the launch's own work are over
+        seconds = 4 + 1.6 * opens + 6
+        recorder = subprocess.Popen([watch, "requests", str(seconds)], stdout=subprocess.PIPE, text=True)
+        head = []
+        first = recorder.stdout.readline().strip()
+        while first.startswith("ext "):
+            head.append(first)
+            first = recorder.stdout.readline().strip()
+        if not first.startswith("start"):
+            raise SystemExit("side_by_side: gamma_watch requests did not start")
+
+        def click_icon():
+            subprocess.run(["xdotool", "mousemove", "--window", str(icon[0]), "8", "8", "click", "1"], check=True)
+
+        clicks = []
+        for _ in range(opens):
+            clicks.append(time.monotonic() * 1000)
+            click_icon()
+            wait_for("the panel", lambda: panel_window() is not None)
+            time.sleep(0.6)
+            click_icon()
+            wait_for("the panel to close", lambda: panel_window() is None)
+            time.sleep(0.4)
+
+        click_icon()
+        wait_for("the panel", lambda: panel_window() is not None)
+        time.sleep(0.6)
+        _, px, py, _, _ = panel_window()
+        y = py + SLIDER[1] + SLIDER[3] // 2
+        # The knob from where it starts to the left end, quickly; then the measured drag.
+        drag(knob_x(px, START_WARMTH), knob_x(px, 0) - 10, y, pause="0.001")
+        time.sleep(0.5)
+        cpu0 = cpu_ns(app.pid)
+        drag_start = time.monotonic() * 1000
+        steps = drag(knob_x(px, 0), knob_x(px, 100), y)
+        time.sleep(0.1)
+        cpu1 = cpu_ns(app.pid)
+        drag_end = time.monotonic() * 1000
+        out = "\n".join(head) + "\n" + recorder.communicate()[0]
+        if os.environ.get("PANEL_RAW"):
+            open(os.environ["PANEL_RAW"] + os.path.basename(root), "w").write(out + f"\ndrag {drag_start} {drag_end}\n")
+    finally:
+        stop(app)
+
+    ext = {}
+    requests, buttons = [], []
+    for line in out.splitlines():
+        parts = line.split()
+        if parts[0] == "ext":
+            ext[parts[1]] = int(parts[2])
+        elif parts[1] == "req":
+            requests.append((float(parts[0]), int(parts[3]), int(parts[4]), int(parts[5]), int(parts[6]), int(parts[2])))
+        elif parts[1] == "button":
+            buttons.append((float(parts[0]), int(parts[2])))
+    presses = [t for t, press in buttons if press]
+    # The app's connections: Qt's (it owns the icon's window) and the gamma one (it sets ramps).
+    bases = {r[5] for r in requests if 0 <= icon[0] - r[5] <= 0x1FFFFF}
+    bases |= {r[5] for r in requests if r[1] == ext.get("RANDR") and r[2] == 24}  # RRSetCrtcGamma
+    requests = [r for r in requests if r[5] in bases]
+
+    def image(r):
+        return r[1] == 72 or (r[1] == ext.get("MIT-SHM") and r[2] == 3)
+
+    painted = []
+    for click in clicks:
+        press = next((t for t in presses if t >= click), None)
+        put = next((r[0] for r in requests if press is not None and r[0] >= press and image(r)
+                    and r[3] == PANEL_WIDTH), None)
+        painted.append(put - press if put is not None else None)
+    in_drag = [r for r in requests if drag_start <= r[0] <= drag_end]
+    gamma = [r for r in in_drag if r[1] == ext.get("RANDR") and r[2] == 24]  # RRSetCrtcGamma
+    gamma_bases = {r[5] for r in gamma}
+    applied = max(len(gamma), 1)
+    return {
+        "click_to_painted_ms": painted,
+        "drag_cpu_ms_per_applied_step": (cpu1 - cpu0) / 1e6 / applied,
+        "drag_requests_per_applied_step": len(in_drag) / applied,
+        "drag_gamma_connection_requests_per_applied_step":
+            sum(1 for r in in_drag if r[5] in gamma_bases) / applied,
+        "drag_steps": steps,
+        "drag_cpu_ms": (cpu1 - cpu0) / 1e6,
+        "drag_cpu_ms_per_step": (cpu1 - cpu0) / 1e6 / steps,
+        "drag_requests": len(in_drag),
+        "drag_requests_per_step": len(in_drag) / steps,
+        "drag_gamma_writes": len(gamma),
+        "drag_image_puts": sum(1 for r in in_drag if image(r)),
+        "app_connections": len(bases),
+    }
+
+
+def panel_table(panel):
+    rows = []
+    for label, p in panel.items():
+        first, rest = p["click_to_painted_ms"][0], summary(p["click_to_painted_ms"][1:])
+        rows.append((label, ms(first), med_range(rest), f"{p['drag_gamma_writes']} / {p['drag_steps']}",
+                     f"{p['drag_cpu_ms_per_step']:.2f} / {p['drag_cpu_ms_per_applied_step']:.2f} ms",
+                     f"{p['drag_requests_per_applied_step']:.1f} "
+                     f"({p['drag_gamma_connection_requests_per_applied_step']:.1f})"))
+    head = ("panel", "click → painted, first", "then (median, range)", "values applied / mouse steps",
+            "CPU per mouse step / per value", "X requests per value (gamma connection)")
+    widths = [max(len(str(row[i])) for row in rows + [head]) for i in range(len(head))]
+
+    def line(row):
+        return "| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |"
+
+    return "\n".join([line(head), "|" + "|".join("-" * (w + 2) for w in widths) + "|"] + [line(r) for r in rows])
+
+
 # --- the run ---------------------------------------------------------------------------------
 
 def machine():
@@ -229,6 +392,8 @@ def main():
     parser.add_argument("--home", required=True)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--json")
+    parser.add_argument("--panel-only", action="store_true", help="only the panel's click and drag figures")
+    parser.add_argument("--baseline", help="an earlier build's ambrano, measured beside this one in the panel phase")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     app_bin = f"{build}/src/ambrano"
@@ -249,6 +414,21 @@ def main():
     result["machine"]["runtime_dir_on_tmpfs"] = runtime is not None
 
     try:
+        opens = 3 if args.quick else 6
+        log(f"panel: {opens} opens by a click on the icon, one drag of the warmth slider")
+        result["panel"] = {}
+        for label, binary in (("before", args.baseline), ("this build", app_bin)):
+            if binary:
+                result["panel"][label] = panel_costs(os.path.abspath(binary), watch,
+                                                     os.path.join(args.home, f"panel-{len(result['panel'])}"), opens)
+        if args.panel_only:
+            print(panel_table(result["panel"]))
+            os.makedirs(os.path.dirname(os.path.abspath(json_path)), exist_ok=True)
+            with open(json_path, "w") as f:
+                json.dump(result, f, indent=2)
+            print(f"\nJSON: {json_path}")
+            return
+
         log(f"start-up: {launches} launches of each")
         amb["startup_ms"] = numbers(output([watch, "exec-window", "ambrano", "--runs", str(launches), "--", app_bin]))
         gs["startup_ms"] = numbers(output([watch, "exec-ramp", "--runs", str(launches), "--",
@@ -376,6 +556,8 @@ def main():
     with open(json_path, "w") as f:
         json.dump(result, f, indent=2)
     print(table(result))
+    print()
+    print(panel_table(result["panel"]))
     print(f"\nJSON: {json_path}")
 
 

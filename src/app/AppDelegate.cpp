@@ -6,6 +6,7 @@
 #include "online/Updater.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SettingsStore.h"
+#include "schedule/AppSettings.h"
 #include "schedule/Scheduler.h"
 #include "system/Autostart.h"
 #include "system/EventLog.h"
@@ -58,6 +59,11 @@ AppDelegate::AppDelegate(SleepWatcher* sleepWatcher, QObject* parent)
     , sleepWatcher_(sleepWatcher)
     , popover_(std::make_unique<Popover>())
 {
+    // The engine's lowest brightness follows the extreme-dimming setting. Observed from here,
+    // before the panel exists, so the engine has moved when the panel refreshes on the change.
+    const auto handFloor = [] { VeskEngine::shared().setBrightnessFloor(AppSettings::brightnessFloor()); };
+    handFloor();
+    NotificationCenter::shared().addObserver(QString::fromLatin1(AppSettings::didChange), this, handFloor);
     buildContextMenu();
 }
 

@@ -110,17 +110,18 @@ std::optional<Luminance> DDC::readLuminance(const DDCService& service) const
     return std::nullopt;
 }
 
-void DDC::writeLuminance(const DDCService& service, int value) const
+bool DDC::writeLuminance(const DDCService& service, int value) const
 {
     DDCTransport* t = transport();
     if (!t || !service)
-        return;
+        return false;
     const DDCTiming timing = t->timing();
     const auto message = luminanceMessage(value);
     t->pause(timing.beforeTransferUs);
-    t->writeI2C(service, CHIP, INPUT, message.data(), message.size());
+    const int first = t->writeI2C(service, CHIP, INPUT, message.data(), message.size());
     t->pause(std::max(timing.beforeTransferUs, timing.afterSetUs));
-    t->writeI2C(service, CHIP, INPUT, message.data(), message.size());
+    const int second = t->writeI2C(service, CHIP, INPUT, message.data(), message.size());
     if (timing.afterSetUs > 0)
         t->pause(timing.afterSetUs);
+    return first == 0 || second == 0;
 }

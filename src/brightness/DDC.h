@@ -39,7 +39,8 @@ public:
     std::vector<DDCService> externalServices() const;
     // Absent when the monitor does not answer, answers nonsense or reports a maximum of 0.
     std::optional<Luminance> readLuminance(const DDCService& service) const;
-    void writeLuminance(const DDCService& service, int value) const;
+    // True if the monitor acknowledged the message at least once (it is sent twice).
+    bool writeLuminance(const DDCService& service, int value) const;
 
     // The messages, without the addresses that precede them on the wire.
     static std::array<std::uint8_t, 4> luminanceRequest();

@@ -3,11 +3,12 @@
 #include "system/EventLog.h"
 
 #include <QCoreApplication>
-#include <QThread>
+
+#include <thread>
 
 PWMSafe& PWMSafe::shared()
 {
-    // Never destroyed: its worker may still be parked when the process ends.
+    // Never destroyed, like every service.
     static PWMSafe* instance = new PWMSafe;
     return *instance;
 }
@@ -19,200 +20,90 @@ PWMSafe::PWMSafe()
 {
     if (QCoreApplication* app = QCoreApplication::instance())
         context_->moveToThread(app->thread());
+    worker_.setMaxThreadCount(1);
 }
 
 PWMSafe::~PWMSafe()
 {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        queue_.clear();
-    }
-    cv_.notify_all();
-    acquire();  // lets a running request finish, answering its display queries
-    release();
-    if (worker_.joinable())
-        worker_.join();
+    ++generation_;
+    worker_.waitForDone();
 }
 
 void PWMSafe::setDisplayServices(DisplayServices* displays)
 {
-    acquire();
+    std::lock_guard lock(running_);
     displays_ = displays;
-    release();
 }
 
 void PWMSafe::setBacklight(const Backlight& backlight)
 {
-    acquire();
+    std::lock_guard lock(running_);
     setBrightness_ = backlight.setBrightness;
     getBrightness_ = backlight.getBrightness;
     enableALC_ = backlight.enableALC;
     alcEnabled_ = backlight.alcEnabled;
-    release();
 }
 
 void PWMSafe::setDDC(DDC* ddc)
 {
-    acquire();
+    std::lock_guard lock(running_);
     ddc_ = ddc;
-    release();
 }
 
 void PWMSafe::setSleep(std::function<void(std::chrono::microseconds)> sleep)
 {
-    acquire();
+    std::lock_guard lock(running_);
     sleep_ = std::move(sleep);
-    release();
 }
 
-bool PWMSafe::onMainThread()
+void PWMSafe::request(std::function<void()> job)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    return !app || QThread::currentThread() == app->thread();
+    const unsigned generation = generation_.load();
+    worker_.start([this, generation, job = std::move(job)] {
+        std::lock_guard lock(running_);
+        if (generation_.load() == generation)
+            job();
+    });
 }
 
-void PWMSafe::callOnMain(const std::function<void()>& fn)
+void PWMSafe::enableInBackground()
 {
-    if (onMainThread()) {
-        fn();
-        return;
-    }
-    auto task = std::make_shared<MainTask>();
-    task->fn = fn;
-    {
-        std::lock_guard lock(mutex_);
-        mainTasks_.push_back(task);
-    }
-    // Whichever comes first runs it: the event loop, or a main thread waiting for this worker.
-    cv_.notify_all();
-    QMetaObject::invokeMethod(
-        context_.get(),
-        [this] {
-            std::unique_lock lock(mutex_);
-            runMainTasks(lock);
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return task->done; });
+    request([this, builtins = builtinDisplays()] { doEnable(builtins); });
 }
 
-void PWMSafe::runMainTasks(std::unique_lock<std::mutex>& lock)
+void PWMSafe::disableInBackground()
 {
-    while (!mainTasks_.empty()) {
-        std::shared_ptr<MainTask> task = mainTasks_.front();
-        mainTasks_.pop_front();
-        lock.unlock();
-        task->fn();
-        lock.lock();
-        task->done = true;
-        cv_.notify_all();
-    }
+    request([this] { doDisable(); });
 }
-
-void PWMSafe::acquire()
-{
-    const bool main = onMainThread();
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (!busy_) {
-            busy_ = true;
-            return;
-        }
-        if (main && !mainTasks_.empty())
-            runMainTasks(lock);
-        else
-            cv_.wait(lock);
-    }
-}
-
-void PWMSafe::release()
-{
-    {
-        std::lock_guard lock(mutex_);
-        busy_ = false;
-    }
-    cv_.notify_all();
-}
-
-void PWMSafe::request(Job job)
-{
-    std::lock_guard lock(mutex_);
-    if (stopping_)
-        return;
-    queue_.push_back(job);
-    if (!worker_.joinable())
-        worker_ = std::thread([this] { workerLoop(); });
-    cv_.notify_all();
-}
-
-void PWMSafe::workerLoop()
-{
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(mutex_);
-            cv_.wait(lock, [this] { return stopping_ || (!queue_.empty() && !busy_); });
-            if (stopping_)
-                return;
-            job = queue_.front();
-            queue_.pop_front();
-            busy_ = true;
-        }
-        if (job == Job::enable)
-            doEnable();
-        else
-            doDisable();
-        release();
-    }
-}
-
-void PWMSafe::enableInBackground() { request(Job::enable); }
-void PWMSafe::disableInBackground() { request(Job::disable); }
 
 void PWMSafe::waitUntilIdle()
 {
-    const bool main = onMainThread();
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (!busy_ && queue_.empty())
-            return;
-        if (main && !mainTasks_.empty())
-            runMainTasks(lock);
-        else
-            cv_.wait(lock);
-    }
+    worker_.waitForDone();
 }
 
 void PWMSafe::enable()
 {
-    acquire();
-    doEnable();
-    release();
+    const std::vector<DisplayID> builtins = builtinDisplays();
+    std::lock_guard lock(running_);
+    doEnable(builtins);
 }
 
 void PWMSafe::disable()
 {
-    {
-        std::lock_guard lock(mutex_);
-        queue_.clear();
-    }
-    acquire();
+    ++generation_;
+    std::lock_guard lock(running_);
     doDisable();
-    release();
 }
 
 std::vector<DisplayID> PWMSafe::builtinDisplays()
 {
     std::vector<DisplayID> ids;
-    callOnMain([&] {
-        if (!displays_)
-            return;
-        for (DisplayID id : displays_->activeDisplays()) {
-            if (displays_->isBuiltin(id))
-                ids.push_back(id);
-        }
-    });
+    if (!displays_)
+        return ids;
+    for (DisplayID id : displays_->activeDisplays()) {
+        if (displays_->isBuiltin(id))
+            ids.push_back(id);
+    }
     return ids;
 }
 
@@ -220,16 +111,14 @@ bool PWMSafe::available()
 {
     bool builtin = false;
     bool external = false;
-    callOnMain([&] {
-        if (!displays_)
-            return;
+    if (displays_) {
         for (DisplayID id : displays_->activeDisplays()) {
             if (displays_->isBuiltin(id))
                 builtin = true;
             else
                 external = true;
         }
-    });
+    }
     if (setBrightness_ && builtin)
         return true;
     return external && ddc_ && ddc_->available();
@@ -265,13 +154,15 @@ void PWMSafe::setState(PWMState s)
         Qt::QueuedConnection);
 }
 
-void PWMSafe::doEnable()
+void PWMSafe::doEnable(const std::vector<DisplayID>& builtins)
 {
     setState(PWMState::waiting);
 
+    // Pinned means the hardware took the write (or a poll saw the level): a write nobody
+    // accepted leaves the display flickering, and that is not PWM-safe.
     bool handled = false;
-    const std::vector<DisplayID> builtins = setBrightness_ ? builtinDisplays() : std::vector<DisplayID>{};
     if (setBrightness_ && !builtins.empty()) {
+        bool accepted = false;
         for (DisplayID d : builtins) {
             if (alcEnabled_) {
                 bool flag = false;
@@ -286,7 +177,8 @@ void PWMSafe::doEnable()
             // An earlier enable's entry is kept: it holds the level from before any pinning.
             if (!savedBuiltin_.contains(d))
                 savedBuiltin_[d] = level;
-            setBrightness_(d, 1.0f);
+            if (setBrightness_(d, 1.0f) == 0)
+                accepted = true;
         }
 
         bool held = false;
@@ -294,36 +186,29 @@ void PWMSafe::doEnable()
             sleep_(verifyInterval);
             if (!getBrightness_)
                 continue;
-            const std::vector<DisplayID> now = builtinDisplays();
-            if (now.empty())
-                continue;
             float value = -1.0f;
-            held = getBrightness_(now.front(), &value) == 0 && value >= 0.0f && value > 0.95f;
+            held = getBrightness_(builtins.front(), &value) == 0 && value >= 0.0f && value > 0.95f;
         }
         if (!held)
             EventLog::shared().add(QStringLiteral("pwm: built-in did not hold 100%, keeping setting"));
-        handled = true;
+        handled = accepted || held;
     }
 
-    PWMState next = handled ? PWMState::active : PWMState::unsupported;
     if (savedExternal_.empty() && ddc_) {
-        const std::vector<DDCService> services = ddc_->externalServices();
-        for (const DDCService& s : services) {
-            if (const std::optional<Luminance> l = ddc_->readLuminance(s)) {
-                savedExternal_.emplace_back(s, l->current);
-                ddc_->writeLuminance(s, l->max);
-            } else {
-                savedExternal_.emplace_back(s, 100);
-                ddc_->writeLuminance(s, 100);
-            }
-        }
-        if (!services.empty()) {
-            next = PWMState::active;
-            handled = true;
+        for (const DDCService& s : ddc_->externalServices()) {
+            // An unreadable monitor is pinned at 100, and 100 is what it gets back.
+            const std::optional<Luminance> l = ddc_->readLuminance(s);
+            if (ddc_->writeLuminance(s, l ? l->max : 100))
+                savedExternal_.emplace_back(s, l ? l->current : 100);
+            else  // DDC/CI off in the monitor's menu, or no monitor there: left as it is
+                EventLog::shared().add(QStringLiteral("pwm: ") + QString::fromStdString(s ? s->connector : std::string())
+                    + QStringLiteral(" did not accept DDC/CI"));
         }
     }
+    if (!savedExternal_.empty())
+        handled = true;
 
-    setState(next);
+    setState(handled ? PWMState::active : PWMState::unsupported);
     EventLog::shared().add(QStringLiteral("pwm enable \u2192 ") + (handled ? QStringLiteral("active") : QStringLiteral("unsupported")));
 }
 

@@ -3,9 +3,9 @@
 // their maximum so that all dimming happens in the gamma tables, and puts every display back
 // as it was when the mode is switched off.
 //
-// enable() and disable() block (verification polls, DDC traffic) and never overlap: direct
-// calls and background requests all take turns on one lock, and background requests run in
-// order on one worker thread. Display services are only ever called on the main thread.
+// enable() and disable() block (verification polls, DDC traffic) and never overlap. Background
+// requests run in order on one worker thread. Display services are only called on the main
+// thread: a background enable takes the built-in display list when it is queued.
 
 #include "brightness/DDC.h"
 #include "brightness/PWMState.h"
@@ -13,18 +13,15 @@
 #include "platform/DisplayServices.h"
 
 #include <QObject>
-#include <QPointer>
+#include <QThreadPool>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -48,19 +45,22 @@ public:
     // The pause before each verification poll; tests replace it.
     void setSleep(std::function<void(std::chrono::microseconds)> sleep);
 
+    // Everything below is called on the main thread.
+
     // Whether there is anything to pin: a backlight and a built-in display, or a DDC link
     // and an external display.
     bool available();
     // The built-in panel's level 0 to 1, absent without a backlight or built-in display.
     std::optional<float> builtinHardwareBrightness();
 
+    // Waits for a running background request, then runs here.
     void enable();
     // Drops background requests that have not started, waits for a running one, restores.
     void disable();
-    // Fire and forget: queued and run one after another on the worker thread.
+    // Fire and forget: run one after another on the worker thread.
     void enableInBackground();
     void disableInBackground();
-    // Waits until no request is queued or running (serving the worker's display queries).
+    // Waits until no background request is queued or running.
     void waitUntilIdle();
 
     PWMState state() const { return state_.load(); }
@@ -73,26 +73,12 @@ public:
     const std::vector<std::pair<DDCService, int>>& savedExternal() const { return savedExternal_; }
 
 private:
-    enum class Job { enable, disable };
-    struct MainTask {
-        std::function<void()> fn;
-        bool done = false;
-    };
-
-    void doEnable();
+    void doEnable(const std::vector<DisplayID>& builtins);
     void doDisable();
     void setState(PWMState s);
     std::vector<DisplayID> builtinDisplays();
-
-    void request(Job job);
-    void workerLoop();
-    // Takes and gives back the right to run an operation.
-    void acquire();
-    void release();
-    // Runs fn on the main thread and waits for it.
-    void callOnMain(const std::function<void()>& fn);
-    void runMainTasks(std::unique_lock<std::mutex>& lock);
-    static bool onMainThread();
+    // Queues job on the worker; it is skipped if a disable() came in between.
+    void request(std::function<void()> job);
 
     // Resolved from the backlight given.
     std::function<std::int32_t(DisplayID, float)> setBrightness_;
@@ -109,13 +95,12 @@ private:
     DDC* ddc_ = nullptr;
     std::function<void(std::chrono::microseconds)> sleep_;
 
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool busy_ = false;
-    bool stopping_ = false;
-    std::deque<Job> queue_;
-    std::deque<std::shared_ptr<MainTask>> mainTasks_;
-    std::thread worker_;
-    // Lives on the main thread: receives state deliveries and display queries.
+    // Held by the enable or disable that runs, and by the setters.
+    std::mutex running_;
+    // Moved on by disable(): requests queued before it see the change and do nothing.
+    std::atomic<unsigned> generation_{0};
+    // Lives on the main thread: state deliveries are queued to it.
     std::unique_ptr<QObject> context_;
+    // One thread, so requests run in the order they were made.
+    QThreadPool worker_;
 };

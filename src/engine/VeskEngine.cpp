@@ -1,6 +1,5 @@
 #include "engine/VeskEngine.h"
 
-#include "schedule/AppSettings.h"
 #include "system/EventLog.h"
 
 #include <QPointer>
@@ -35,9 +34,20 @@ void VeskEngine::setBrightness(double value)
 {
     if (std::isnan(value))
         return;
-    // The floor follows the settings so that extreme dimming really reaches 1 %.
-    brightness_ = std::max(std::min(value, 100.0), AppSettings::brightnessFloor());
+    brightness_ = std::max(std::min(value, 100.0), floor_);
     apply();
+}
+
+void VeskEngine::setBrightnessFloor(double floor)
+{
+    // Handed in by the app as the extreme-dimming setting changes, so 1 % can be reached.
+    if (!(floor > 0.0))  // also NaN: the tables need a brightness above 0
+        return;
+    floor_ = std::min(floor, 100.0);
+    if (brightness_ < floor_) {
+        brightness_ = floor_;
+        apply();
+    }
 }
 
 void VeskEngine::setEnabled(bool value)

@@ -28,6 +28,9 @@ public:
 
     double warmth() const { return warmth_; }
     double brightness() const { return brightness_; }
+    // The lowest brightness admitted; a higher floor lifts the brightness to it at once.
+    double brightnessFloor() const { return floor_; }
+    void setBrightnessFloor(double floor);
     bool enabled() const { return enabled_; }
     bool isAnimating() const { return animTimer_.isActive(); }
 
@@ -73,6 +76,7 @@ private:
     DisplayServices* displays_ = nullptr;
     double warmth_ = 62.0;
     double brightness_ = 100.0;
+    double floor_ = 10.0;
     bool enabled_ = false;
     std::map<DisplayID, GammaResult> results_;
 

@@ -1,5 +1,6 @@
 #include "online/Tips.h"
 
+#include "online/Fetch.h"
 #include "online/OnlineConfig.h"
 #include "system/Localization.h"
 
@@ -9,10 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -301,7 +298,7 @@ void Tips::refreshRemote()
     const QString cache = cacheURL();
     if (!cache.isEmpty()) {
         QFile file(cache);
-        if (file.open(QIODevice::ReadOnly)) {
+        if (file.open(QIODevice::ReadOnly) && file.size() <= maxFeedBytes) {
             if (const std::optional<Document> document = decode(file.readAll()))
                 apply(*document);
         }
@@ -313,17 +310,11 @@ void Tips::refreshRemote()
     if (!url.isValid() || url.isRelative())
         return;
 
-    if (!network_)
-        network_ = new QNetworkAccessManager(this);
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(fetchTimeoutMs);
-    QNetworkReply* reply = network_->get(request);
-    // The reply belongs to our network manager: if we are gone, so is the callback.
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
-        // Neither the transport error nor the HTTP status matters: any body is tried.
-        handleBody(reply->readAll());
+    // Tied to this object: if we are gone, so is the callback.
+    Fetch::get(url, {maxFeedBytes, fetchTimeoutMs, 0, "tips feed"}, this, [this](const Fetch::Result& result) {
+        // The HTTP status does not matter: any body that came whole is tried.
+        if (result.ok())
+            handleBody(result.body);
         if (onFetchFinished)
             onFetchFinished();
     });

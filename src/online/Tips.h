@@ -14,8 +14,6 @@
 #include <functional>
 #include <optional>
 
-class QNetworkAccessManager;
-
 // Language code ("es", "en", "ca") or "color", "image", "url" → text.
 using MessageSource = QMap<QString, QString>;
 
@@ -38,6 +36,8 @@ public:
     using RandomSource = std::function<int(int bound)>;
 
     static constexpr int fetchTimeoutMs = 8000;
+    // The feed is a few KiB; a larger one is cut off and a larger cache file is not read.
+    static constexpr qint64 maxFeedBytes = 1024 * 1024;
 
     static Tips& shared();
     // The feed address from the build configuration: server + "/tips.json".
@@ -84,5 +84,4 @@ private:
     std::optional<MessageSource> onActivate_;
     std::optional<MessageSource> about_;
     RandomSource random_;
-    QNetworkAccessManager* network_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "online/Updater.h"
 
+#include "online/Fetch.h"
 #include "online/OnlineConfig.h"
 #include "platform/Installer.h"
 #include "platform/SettingsStore.h"
@@ -9,9 +10,7 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <algorithm>
@@ -72,7 +71,7 @@ std::optional<Manifest> Manifest::decode(const QByteArray& body)
     const QJsonValue url = root.value(QStringLiteral("url"));
     const QJsonValue signature = root.value(QStringLiteral("signature"));
     const QJsonValue notes = root.value(QStringLiteral("notes"));
-    if (!version.isString() || !url.isString() || !signature.isString())
+    if (!version.isString() || !url.isString() || !signature.isString() || !plausibleVersion(version.toString()))
         return std::nullopt;
     Manifest manifest {version.toString(), url.toString(), signature.toString(), std::nullopt};
     if (!notes.isUndefined()) {
@@ -81,6 +80,13 @@ std::optional<Manifest> Manifest::decode(const QByteArray& body)
         manifest.notes = notes.toString();
     }
     return manifest;
+}
+
+bool Manifest::plausibleVersion(const QString& version)
+{
+    // Numbers with dots, an optional suffix such as "-beta2"; short enough for a log line.
+    static const QRegularExpression pattern(QStringLiteral("^[0-9]+(\\.[0-9]+)*([-+][0-9A-Za-z.]+)?$"));
+    return version.size() <= 32 && pattern.match(version).hasMatch();
 }
 
 Updater& Updater::shared()
@@ -159,16 +165,9 @@ void Updater::checkInBackground()
         finish(Outcome::notConfigured);
         return;
     }
-    if (!network_)
-        network_ = new QNetworkAccessManager(this);
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(manifestTimeoutMs);
-    QNetworkReply* reply = network_->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        reply->deleteLater();
-        // Neither the transport error nor the HTTP status matters: any body is tried.
-        const std::optional<Manifest> manifest = Manifest::decode(reply->readAll());
+    Fetch::get(url, {maxManifestBytes, manifestTimeoutMs, 0, "update manifest"}, this, [this](const Fetch::Result& result) {
+        // The HTTP status does not matter: any body that came whole is tried.
+        const std::optional<Manifest> manifest = result.ok() ? Manifest::decode(result.body) : std::nullopt;
         if (!manifest) {
             finish(Outcome::noManifest);
             return;
@@ -191,33 +190,14 @@ void Updater::download(const Manifest& manifest)
         finish(Outcome::badArchiveURL);
         return;
     }
-    QNetworkReply* reply = network_->get(QNetworkRequest(url));
-    auto body = std::make_shared<QByteArray>();
-    auto tooLarge = std::make_shared<bool>(false);
-    const qint64 cap = maxDownloadBytes_;
-    auto guard = [reply, body, tooLarge, cap] {
-        if (*tooLarge)
-            return;
-        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-        if ((announced.isValid() && announced.toLongLong() > cap) || body->size() + reply->bytesAvailable() > cap) {
-            *tooLarge = true;
-            reply->abort();
-            return;
-        }
-        body->append(reply->readAll());
-    };
-    connect(reply, &QNetworkReply::metaDataChanged, this, guard);
-    connect(reply, &QNetworkReply::readyRead, this, guard);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, body, tooLarge, guard, manifest] {
-        reply->deleteLater();
-        guard();
-        if (*tooLarge || body->isEmpty()) {
+    const Fetch::Limits limits {maxDownloadBytes_, 0, archiveIdleTimeoutMs_, "update archive"};
+    Fetch::get(url, limits, this, [this, manifest](const Fetch::Result& result) {
+        if (!result.ok() || result.body.isEmpty()) {
             finish(Outcome::downloadFailed);
             return;
         }
         // The check and the installation run off the main thread; the result comes back here.
-        const QByteArray zip = *body;
-        body->clear();
+        const QByteArray zip = result.body;
         background_.start([this, zip, manifest] {
             const Outcome outcome = verifyAndInstall(zip, manifest);
             QMetaObject::invokeMethod(this, [this, outcome] { finish(outcome); }, Qt::QueuedConnection);

@@ -12,7 +12,6 @@
 
 class EventLog;
 class Installer;
-class QNetworkAccessManager;
 
 struct Manifest {
     QString version;
@@ -20,8 +19,10 @@ struct Manifest {
     QString signature;
     std::optional<QString> notes;
 
-    // Absent when a required member is missing or any known member has the wrong type.
+    // Absent when a required member is missing, any known member has the wrong type, or the
+    // version does not look like a version (it is stored, logged and names a folder).
     static std::optional<Manifest> decode(const QByteArray& body);
+    static bool plausibleVersion(const QString& version);
 };
 
 class Updater : public QObject {
@@ -42,8 +43,12 @@ public:
 
     static constexpr bool autoInstall = true;
     static constexpr int manifestTimeoutMs = 10000;
+    // The manifest is a few hundred bytes.
+    static constexpr qint64 maxManifestBytes = 64 * 1024;
     // An update archive is a few megabytes; a hostile or broken server must not fill memory.
     static constexpr qint64 defaultMaxDownloadBytes = 256LL * 1024 * 1024;
+    // A slow line may take long for the archive, but a server that sends nothing this long is gone.
+    static constexpr int defaultArchiveIdleTimeoutMs = 30000;
     static constexpr const char* lastManifestVersionKey = "vesk.lastManifestVersion";
     static constexpr const char* placeholderKey = "UPDATE_PUBLIC_KEY";
 
@@ -74,6 +79,7 @@ public:
     // Seams for tests.
     void setCurrentVersion(const QString& version) { currentVersion_ = version; }
     void setMaxDownloadBytes(qint64 bytes) { maxDownloadBytes_ = bytes; }
+    void setArchiveIdleTimeoutMs(int ms) { archiveIdleTimeoutMs_ = ms; }
     void setEventLog(EventLog* log) { log_ = log; }
     QString manifestURL() const { return manifestURL_; }
     QString publicKeyB64() const { return publicKeyB64_; }
@@ -96,8 +102,8 @@ private:
     QString publicKeyB64_;
     QString currentVersion_;
     qint64 maxDownloadBytes_ = defaultMaxDownloadBytes;
+    int archiveIdleTimeoutMs_ = defaultArchiveIdleTimeoutMs;
     EventLog* log_ = nullptr;
     Installer* installer_ = nullptr;
-    QNetworkAccessManager* network_ = nullptr;
     QThreadPool background_;
 };

@@ -35,7 +35,8 @@ public:
     virtual bool available() = 0;
     // The connected external monitors, in a stable order.
     virtual std::vector<DDCService> externalServices() = 0;
-    // Sends dataAddress followed by length bytes to the 7-bit address chip. 0 = success.
+    // Sends dataAddress followed by length bytes to the 7-bit address chip. 0 = the device
+    // acknowledged them all; a monitor with DDC/CI switched off does not acknowledge.
     virtual int writeI2C(const DDCService& service, std::uint32_t chip, std::uint32_t dataAddress,
         const std::uint8_t* buffer, std::uint32_t length) = 0;
     // Reads length bytes from chip into buffer. 0 = success.

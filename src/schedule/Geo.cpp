@@ -1,21 +1,16 @@
 #include "schedule/Geo.h"
 
+#include "online/Fetch.h"
 #include "schedule/AppSettings.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QStringList>
 #include <QThread>
-#include <QTimer>
 #include <QUrl>
 
 #include <cmath>
-#include <memory>
 #include <optional>
 
 #ifndef AMBRANO_GEO_URL
@@ -34,15 +29,6 @@ int& timeout()
 {
     static int ms = Geo::defaultTimeoutMs;
     return ms;
-}
-
-QNetworkAccessManager& network()
-{
-    // One manager on the main thread for the life of the application.
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager)
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
-    return *manager;
 }
 
 struct Location {
@@ -88,45 +74,18 @@ void start(std::function<void(bool)> completion)
             completion(false);
         return;
     }
-    QNetworkRequest request(url);
-    // Our own deadline below covers the whole lookup; the reply's idle timeout stays off.
-    request.setTransferTimeout(0);
-    QNetworkReply* reply = network().get(request);
-
-    // The reply and the deadline race; whichever comes first finishes, the other does nothing.
-    auto done = std::make_shared<bool>(false);
-    auto finish = [completion](bool ok) {
-        if (completion)
-            completion(ok);
-    };
-
-    auto* deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, reply, [reply, done, finish] {
-        if (*done)
-            return;
-        *done = true;
-        reply->abort();  // emits finished, which now does nothing
-        reply->deleteLater();
-        finish(false);
-    });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done, finish] {
-        reply->deleteLater();
-        if (*done)
-            return;
-        *done = true;
-        // Like the platform's URL loading: any body that arrived is read, whatever the status.
-        const std::optional<Location> location = parse(reply->readAll());
-        if (!location) {
-            finish(false);
-            return;
-        }
-        AppSettings::setLatitude(location->latitude);
-        AppSettings::setLongitude(location->longitude);
-        AppSettings::setLocationName(location->name);
-        finish(true);
-    });
-    deadline->start(timeout());
+    Fetch::get(url, {Geo::maxAnswerBytes, timeout(), 0, "location answer"}, nullptr,
+        [completion = std::move(completion)](const Fetch::Result& result) {
+            // Like the platform's URL loading: any body that arrived is read, whatever the status.
+            const std::optional<Location> location = result.ok() ? parse(result.body) : std::nullopt;
+            if (location) {
+                AppSettings::setLatitude(location->latitude);
+                AppSettings::setLongitude(location->longitude);
+                AppSettings::setLocationName(location->name);
+            }
+            if (completion)
+                completion(location.has_value());
+        });
 }
 
 }  // namespace

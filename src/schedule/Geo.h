@@ -10,6 +10,8 @@ class Geo {
 public:
     static constexpr const char* path = "/json/?fields=status,lat,lon,city,country";
     static constexpr int defaultTimeoutMs = 10 * 1000;
+    // The answer is a hundred bytes or so.
+    static constexpr qint64 maxAnswerBytes = 64 * 1024;
 
     // Starts the lookup and returns at once. The completion runs exactly once, on the main
     // thread: true after latitude, longitude and place name were stored, false when nothing was.

@@ -1,6 +1,7 @@
 #include "schedule/Scheduler.h"
 
 #include "engine/VeskEngine.h"
+#include "engine/WarmthPresets.h"
 #include "schedule/AppSettings.h"
 #include "schedule/SolarCalc.h"
 #include "system/EventLog.h"
@@ -85,16 +86,6 @@ Scheduler::Scheduler(VeskEngine& engine, QObject* parent)
     connect(&timer_, &QTimer::timeout, this, &Scheduler::apply);
 }
 
-double Scheduler::dayWarmth()
-{
-    return VeskEngine::warmthForKelvin(4000);
-}
-
-double Scheduler::eveningWarmth()
-{
-    return VeskEngine::warmthForKelvin(2700);
-}
-
 void Scheduler::refresh()
 {
     timer_.stop();
@@ -127,11 +118,11 @@ double Scheduler::targetWarmth() const
     const Period period = solar ? *solar : fixedPeriod(at);
     switch (period) {
     case Period::day:
-        return dayWarmth();
+        return WarmthPresets::day();
     case Period::evening:
-        return eveningWarmth();
+        return WarmthPresets::evening();
     case Period::night:
         break;
     }
-    return nightWarmth;
+    return WarmthPresets::night;
 }

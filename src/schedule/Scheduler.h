@@ -32,9 +32,6 @@ public:
     // Takes effect at the next refresh; tests shorten it.
     void setTickInterval(int ms) { timer_.setInterval(ms); }
 
-    static double dayWarmth();
-    static double eveningWarmth();
-    static constexpr double nightWarmth = 100.0;
     static constexpr int defaultTickInterval = 60 * 1000;
 
 private:

@@ -2,20 +2,16 @@
 // The main panel under the tray icon: warmth and brightness sliders, three warmth presets,
 // the PWM-safe and schedule switches, the day/night switch that turns the filter on and off,
 // the flicker and conflict warning bars, and a rotating tip with an optional image and link.
-// It keeps no state of its own: everything it shows is read back from the services.
+// Everything it shows is read back from the services, except what is slow to ask for (the
+// running applications, the backlight, the display list): that is read on opening and on the
+// 3 s tick, so a slider drag costs no more than the engine's own work.
+// Where things sit: PanelLayout; the tips' pictures: TipPictures.
 
 #include "online/TipMessage.h"
-#include "system/Localization.h"
-#include "ui/ClickableArea.h"
 #include "ui/FlippedView.h"
-#include "ui/MiniToggle.h"
-#include "ui/RoundedImageView.h"
-#include "ui/Theme.h"
-#include "ui/ThemeSwitch.h"
-#include "ui/VeskSlider.h"
+#include "ui/PanelLayout.h"
+#include "ui/TipPictures.h"
 
-#include <QHash>
-#include <QLabel>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
@@ -29,7 +25,6 @@
 #include <vector>
 
 class PWMSafe;
-class QNetworkAccessManager;
 class Scheduler;
 class Tips;
 class VeskEngine;
@@ -50,22 +45,11 @@ public:
         static Services shared();
     };
 
-    struct Preset {
-        QPointer<VeskFlatButton> btn;
-        QString key;
-        double warmth;
-    };
-    struct Flag {
-        QPointer<VeskFlatButton> btn;
-        Lang lang;
-    };
+    using Preset = PanelLayout::Preset;
+    using Flag = PanelLayout::Flag;
 
-    static constexpr int width = 372;
-    static constexpr int initialHeight = 640;
     static constexpr int refreshIntervalMs = 3000;
     static constexpr int tipIntervalMs = 9000;
-    // A tip image larger than this is abandoned mid-download.
-    static constexpr qint64 maxImageBytes = 2 * 1024 * 1024;
     // Where the author link goes when the tips feed names no address.
     static constexpr const char* defaultAuthorURL = "https://marren.dev";
 
@@ -85,67 +69,64 @@ public:
     void viewWillAppear();
     void viewDidDisappear();
 
-    // Re-reads everything from the services.
+    // Shows what the services hold, with the running applications and the hardware as last read.
     void refresh();
+    // Reads the running applications and the hardware afresh, then refreshes (the 3 s tick).
+    void readSystem();
     void showMessage(const TipMessage& tip);
     void relocalize();
 
     // What the panel shows, for the tests and the shell.
-    VeskSlider* warmthSlider() const { return warmthSlider_; }
-    VeskSlider* brightSlider() const { return brightSlider_; }
-    QLabel* titleLabel() const { return title_; }
-    QLabel* warmthValue() const { return warmthValue_; }
-    QLabel* brightValue() const { return brightValue_; }
-    QLabel* warmthLabel() const { return warmthLabel_; }
-    QLabel* brightLabel() const { return brightLabel_; }
-    QLabel* subtitle() const { return subtitle_; }
-    ClickableArea* authorLink() const { return authorLink_; }
-    VeskFlatButton* settingsButton() const { return settingsButton_; }
-    MiniToggle* pwmSwitch() const { return pwmSwitch_; }
-    QLabel* pwmLabel() const { return pwmLabel_; }
-    MiniToggle* autoSwitch() const { return autoSwitch_; }
-    QLabel* autoLabel() const { return autoLabel_; }
-    ThemeSwitch* themeSwitch() const { return themeSwitch_; }
-    QLabel* filterOffLabel() const { return filterOffLabel_; }
-    QLabel* filterOnLabel() const { return filterOnLabel_; }
-    VeskFlatButton* flickerBar() const { return flickerBar_; }
-    VeskFlatButton* conflictBar() const { return conflictBar_; }
-    QLabel* tipLabel() const { return tipLabel_; }
-    RoundedImageView* tipImageView() const { return tipImageView_; }
-    ClickableArea* tipLinkOverlay() const { return tipLinkOverlay_; }
-    const std::vector<Preset>& presets() const { return presets_; }
-    const std::vector<Flag>& flags() const { return flags_; }
+    VeskSlider* warmthSlider() const { return layout_.warmthSlider; }
+    VeskSlider* brightSlider() const { return layout_.brightSlider; }
+    QLabel* titleLabel() const { return layout_.title; }
+    QLabel* warmthValue() const { return layout_.warmthValue; }
+    QLabel* brightValue() const { return layout_.brightValue; }
+    QLabel* warmthLabel() const { return layout_.warmthLabel; }
+    QLabel* brightLabel() const { return layout_.brightLabel; }
+    QLabel* subtitle() const { return layout_.subtitle; }
+    ClickableArea* authorLink() const { return layout_.authorLink; }
+    VeskFlatButton* settingsButton() const { return layout_.settingsButton; }
+    MiniToggle* pwmSwitch() const { return layout_.pwmSwitch; }
+    QLabel* pwmLabel() const { return layout_.pwmLabel; }
+    MiniToggle* autoSwitch() const { return layout_.autoSwitch; }
+    QLabel* autoLabel() const { return layout_.autoLabel; }
+    ThemeSwitch* themeSwitch() const { return layout_.themeSwitch; }
+    QLabel* filterOffLabel() const { return layout_.filterOffLabel; }
+    QLabel* filterOnLabel() const { return layout_.filterOnLabel; }
+    VeskFlatButton* flickerBar() const { return layout_.flickerBar; }
+    VeskFlatButton* conflictBar() const { return layout_.conflictBar; }
+    QLabel* tipLabel() const { return layout_.tipLabel; }
+    RoundedImageView* tipImageView() const { return layout_.tipImageView; }
+    ClickableArea* tipLinkOverlay() const { return layout_.tipLinkOverlay; }
+    const std::vector<Preset>& presets() const { return layout_.presets; }
+    const std::vector<Flag>& flags() const { return layout_.flags; }
     std::optional<QPixmap> currentImage() const { return currentImage_; }
     std::optional<QString> currentImageURL() const { return currentImageURL_; }
     std::optional<QString> currentLinkURL() const { return currentLinkURL_; }
-    bool imageCached(const QString& address) const { return imageCache_.contains(address); }
+    bool imageCached(const QString& address) const { return pictures_->cached(address); }
     QTimer* tick() const { return tick_; }
     QTimer* tipTimer() const { return tipTimer_; }
     // The author link's address as read at the last build.
     QString authorURL() const { return authorURL_; }
 
-    // Preset warmths: 4000 K, 2700 K, and pure red.
-    static double dayWarmth();
-    static double eveningWarmth();
-    static constexpr double nightWarmth = 100.0;
-
-    // The credits line split around the author's name: (prefix, name).
-    static std::pair<QString, QString> creditsParts(const QString& subtitle);
-    // "Filter off" → "Filter\noff": the first blank becomes a line break.
-    static QString twoLineCaption(const QString& text);
     // "%.0f%%".
     static QString percentText(double value);
-    // Title size: the product name scaled to 232 wide in the heavy face, never above 24.
-    static double titleFontSize();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What is slow to ask for: the process list, sysfs, the X server.
+    struct Readings {
+        bool pwmAvailable = false;
+        std::optional<float> hardwareLevel;
+        std::optional<QString> conflict;
+    };
+
     void loadView();
     void build();
-    void clearViews();
-    QLabel* makeLabel(const QString& text, const QFont& font, const QColor& color, Qt::Alignment alignment, QRect frame);
+    void readHardware();
     void setPresetHighlights(double warmth);
     void refreshBars();
     void relayoutBottom();
@@ -168,39 +149,15 @@ private:
     Services services_;
     QPointer<FlippedView> root_;
     const QObject* rootObject_ = nullptr;
-    QSize preferredSize_{width, initialHeight};
+    QSize preferredSize_{PanelLayout::width, PanelLayout::initialHeight};
+    PanelLayout layout_;
+    Readings readings_;
 
     QPointer<QTimer> tick_;
     QPointer<QTimer> tipTimer_;
-    QPointer<VeskSlider> warmthSlider_;
-    QPointer<VeskSlider> brightSlider_;
-    QPointer<QLabel> title_;
-    QPointer<QLabel> warmthValue_;
-    QPointer<QLabel> brightValue_;
-    QPointer<QLabel> warmthLabel_;
-    QPointer<QLabel> brightLabel_;
-    QPointer<QLabel> subtitle_;
-    QPointer<ClickableArea> authorLink_;
-    QPointer<VeskFlatButton> settingsButton_;
-    QPointer<MiniToggle> pwmSwitch_;
-    QPointer<QLabel> pwmLabel_;
-    QPointer<MiniToggle> autoSwitch_;
-    QPointer<QLabel> autoLabel_;
-    QPointer<ThemeSwitch> themeSwitch_;
-    QPointer<QLabel> filterOffLabel_;
-    QPointer<QLabel> filterOnLabel_;
-    QPointer<VeskFlatButton> flickerBar_;
-    QPointer<VeskFlatButton> conflictBar_;
-    QPointer<QLabel> tipLabel_;
-    QPointer<RoundedImageView> tipImageView_;
     std::optional<QPixmap> currentImage_;
     std::optional<QString> currentImageURL_;
     std::optional<QString> currentLinkURL_;
-    QPointer<ClickableArea> tipLinkOverlay_;
-    QHash<QString, QPixmap> imageCache_;
-    std::vector<Preset> presets_;
-    std::vector<Flag> flags_;
     QString authorURL_;
-
-    QNetworkAccessManager* network_ = nullptr;
+    TipPictures* pictures_;
 };

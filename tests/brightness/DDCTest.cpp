@@ -118,9 +118,11 @@ TEST(DDCLink, WriteSendsTheMessageTwiceEachAfterAPause)
     RecordingDDCTransport t;
     DDCService s = t.addService("DP-1");
     DDC ddc(&t);
-    ddc.writeLuminance(s, 100);
+    EXPECT_TRUE(ddc.writeLuminance(s, 100));
     EXPECT_EQ(trace(t.events()), (std::vector<std::string>{"p10000", "w84 03 10 00 64 CC", "p10000",
                                      "w84 03 10 00 64 CC"}));
+    t.monitors["DP-1"] = {50, 100, false, false};  // DDC/CI off: neither write acknowledged
+    EXPECT_FALSE(ddc.writeLuminance(s, 100));
 }
 
 TEST(DDCLink, FailedReadOrZeroMaximumGivesNothing)
@@ -214,7 +216,7 @@ TEST(DDCLink, WithoutTransportNothingHappens)
     EXPECT_TRUE(ddc.externalServices().empty());
     auto s = std::make_shared<const DDCEndpoint>(DDCEndpoint{"/dev/i2c-1", "card0-DP-1"});
     EXPECT_FALSE(ddc.readLuminance(s).has_value());
-    ddc.writeLuminance(s, 50);  // must not crash
+    EXPECT_FALSE(ddc.writeLuminance(s, 50));
 
     RecordingDDCTransport t;
     t.isAvailable = false;

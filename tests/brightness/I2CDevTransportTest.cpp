@@ -1,6 +1,8 @@
 #include "brightness/DDC.h"
 #include "brightness/PWMSafe.h"
 #include "platform/linux/I2CDevTransport.h"
+#include "platform/linux/PanelConnectors.h"
+#include "system/EventLog.h"
 
 #include "FakeDisplayServices.h"
 #include "support/TestEnvironment.h"
@@ -127,12 +129,12 @@ TEST(I2CDevTransport, AvailableNeedsTheModuleAndAnOpenableNode)
     EXPECT_FALSE(I2CDevTransport(t.root() + QStringLiteral("/nowhere"), t.root() + QStringLiteral("/nowhere")).available());
 }
 
-TEST(I2CDevTransport, PanelNamesAreRecognised)
+TEST(PanelConnectors, PanelNamesAreRecognised)
 {
-    for (const char* p : {"eDP-1", "eDP-1-1", "LVDS-1", "DSI-1"})
-        EXPECT_TRUE(I2CDevTransport::isPanelConnector(QString::fromLatin1(p))) << p;
+    for (const char* p : {"eDP-1", "eDP-1-1", "LVDS-1", "LVDS1", "DSI-1", "LCD"})
+        EXPECT_TRUE(isPanelConnector(QString::fromLatin1(p))) << p;
     for (const char* e : {"DP-1", "HDMI-A-1", "DVI-D-1", "VGA-1", "Virtual-1"})
-        EXPECT_FALSE(I2CDevTransport::isPanelConnector(QString::fromLatin1(e))) << e;
+        EXPECT_FALSE(isPanelConnector(QString::fromLatin1(e))) << e;
 }
 
 TEST(I2CDevTransport, UsesTheStandardsDelaysAndChecksReplies)
@@ -164,9 +166,9 @@ TEST(I2CDevTransport, TransfersToANonAdapterOrAVanishedOneFailAndWriteNothing)
     EXPECT_FALSE(QFileInfo::exists(t.devRoot() + QStringLiteral("/i2c-5")));
 }
 
-// An adapter that answers nothing and then disappears: the monitor is pinned and "restored"
-// at 100 as far as the link can tell, nothing crashes and the state ends off.
-TEST(I2CDevTransport, ControllerSurvivesAnAdapterThatDisappears)
+// A node that acknowledges nothing (here: not an adapter at all, like a monitor with DDC/CI
+// switched off) is not reported pinned, and nothing is written back to it later.
+TEST(I2CDevTransport, ControllerDoesNotCountAMonitorThatAcknowledgesNothing)
 {
     FakeTree t;
     t.connector(QStringLiteral("card0-DP-1"), "connected", QStringLiteral("dir:i2c-5"));
@@ -182,14 +184,14 @@ TEST(I2CDevTransport, ControllerSurvivesAnAdapterThatDisappears)
 
     EXPECT_TRUE(pwm.available());
     pwm.enable();
-    EXPECT_EQ(pwm.state(), PWMState::active);
-    ASSERT_EQ(pwm.savedExternal().size(), 1u);
-    EXPECT_EQ(pwm.savedExternal()[0].second, 100);
+    EXPECT_EQ(pwm.state(), PWMState::unsupported);
+    EXPECT_TRUE(pwm.savedExternal().empty());
     EXPECT_GT(transport.pauses, 0);
+    EXPECT_TRUE(EventLog::shared().dump().contains(QStringLiteral("pwm: card0-DP-1 did not accept DDC/CI")));
 
-    ASSERT_TRUE(QFile::remove(t.devRoot() + QStringLiteral("/i2c-5")));
+    const int pauses = transport.pauses;
     pwm.disable();
     EXPECT_EQ(pwm.state(), PWMState::off);
-    EXPECT_TRUE(pwm.savedExternal().empty());
-    EXPECT_FALSE(QFileInfo::exists(t.devRoot() + QStringLiteral("/i2c-5")));
+    EXPECT_EQ(transport.pauses, pauses);  // no traffic
+    EXPECT_EQ(t.nodeContent(QStringLiteral("i2c-5")), "untouched");
 }

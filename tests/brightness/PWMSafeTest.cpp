@@ -88,9 +88,9 @@ protected:
         displays.addDisplay(id, true);
         backlight.panels[id] = {level, alc};
     }
-    DDCService addMonitor(const std::string& connector, int current, int max, bool answers = true)
+    DDCService addMonitor(const std::string& connector, int current, int max, bool answers = true, bool acks = true)
     {
-        transport.monitors[connector] = {current, max, answers};
+        transport.monitors[connector] = {current, max, answers, acks};
         return transport.addService(connector);
     }
     bool deliveredCount(size_t n)
@@ -230,11 +230,61 @@ TEST_F(PWMSafeTest, ExternalOnlyIsActiveAndAnUnreadableMonitorIsRestoredTo100)
     EXPECT_EQ(pwm.state(), PWMState::active);
     ASSERT_EQ(pwm.savedExternal().size(), 1u);
     EXPECT_EQ(pwm.savedExternal()[0].second, 100);
+    pwm.enable();  // the monitor is still pinned
+    EXPECT_EQ(pwm.state(), PWMState::active);
     transport.clearEvents();
     pwm.disable();
     const auto events = transport.events();
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[1].bytes, (std::vector<std::uint8_t>{0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}));
+}
+
+// A write nobody acknowledged pinned nothing: the display still flickers.
+TEST_F(PWMSafeTest, OnlyAcknowledgedWritesCountAsPinned)
+{
+    struct Case {
+        const char* name;
+        bool panelRefuses;   // a built-in panel whose backlight takes no write
+        bool monitorAcks;    // a second monitor beside one with DDC/CI off
+        PWMState state;
+        QStringList lines;
+    };
+    const Case cases[] = {
+        {"ddc off", false, false, PWMState::unsupported,
+            {QStringLiteral("pwm: HDMI-A-1 did not accept DDC/CI"), QStringLiteral("pwm enable \u2192 unsupported")}},
+        {"ddc off beside a working one", false, true, PWMState::active,
+            {QStringLiteral("pwm: HDMI-A-1 did not accept DDC/CI"), QStringLiteral("pwm enable \u2192 active")}},
+        {"refusing backlight", true, false, PWMState::unsupported,
+            {QStringLiteral("pwm: built-in did not hold 100%, keeping setting"),
+                QStringLiteral("pwm: HDMI-A-1 did not accept DDC/CI"), QStringLiteral("pwm enable \u2192 unsupported")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PWMSafe fresh;
+        fresh.setDisplayServices(&displays);
+        fresh.setDDC(&ddc);
+        fresh.setSleep([](std::chrono::microseconds) {});
+        displays.displays.clear();
+        transport.services.clear();
+        if (c.panelRefuses) {
+            addPanel(1, 0.3f);
+            Backlight b = backlight.functions();
+            b.setBrightness = [](DisplayID, float) { return -1; };
+            fresh.setBacklight(b);
+        }
+        addMonitor("HDMI-A-1", 20, 100, false, false);
+        if (c.monitorAcks)
+            addMonitor("DP-1", 40, 100);
+        LogTail tail;
+        fresh.enable();
+        EXPECT_EQ(fresh.state(), c.state);
+        EXPECT_EQ(tail.lines(), c.lines);
+        ASSERT_EQ(fresh.savedExternal().size(), c.monitorAcks ? 1u : 0u);
+        if (c.monitorAcks) {
+            EXPECT_EQ(fresh.savedExternal()[0].first->connector, "DP-1");
+        }
+        fresh.disable();
+    }
 }
 
 TEST_F(PWMSafeTest, MonitorsAtTheirOwnMaximum)
@@ -295,36 +345,16 @@ TEST_F(PWMSafeTest, OverlappingRequestsNeverInterleave)
     pwm.setBacklight(b);
     pwm.setSleep([](std::chrono::microseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
 
-    std::atomic<int> finished{0};
-    std::vector<std::thread> callers;
-    for (int i = 0; i < 4; ++i) {
-        callers.emplace_back([this, i, &finished] {
-            for (int k = 0; k < 5; ++k) {
-                if ((i + k) % 2)
-                    pwm.enableInBackground();
-                else
-                    pwm.disableInBackground();
-            }
-            ++finished;
-        });
-    }
-    // Direct calls from another thread take turns with the worker too.
-    callers.emplace_back([this, &finished] {
-        for (int k = 0; k < 3; ++k) {
+    // Background requests, and direct calls that take turns with them.
+    for (int k = 0; k < 6; ++k) {
+        pwm.enableInBackground();
+        pwm.disableInBackground();
+        if (k % 2)
             pwm.enable();
-            pwm.disable();
-        }
-        ++finished;
-    });
-    // Display queries of the other threads are answered here, on the main thread.
-    ASSERT_TRUE(waitFor([&] { return finished == 5; }, 20000));
-    for (auto& t : callers)
-        t.join();
+    }
     pwm.waitUntilIdle();
-    pwm.disable();
-
+    EXPECT_EQ(pwm.state(), PWMState::off);  // the last request
     EXPECT_EQ(overlaps.load(), 0);
-    EXPECT_EQ(pwm.state(), PWMState::off);
     EXPECT_FLOAT_EQ(backlight.level(1), 0.3f);
     EXPECT_EQ(transport.monitors["DP-1"].current, 40);
     EXPECT_EQ(displays.offMainThread.load(), 0);
@@ -343,11 +373,10 @@ TEST_F(PWMSafeTest, DisableAtQuitWaitsForARunningEnable)
     backlight.settlesAt = 0.9f;  // all five polls, so enable is still running below
     pwm.enableInBackground();
     pwm.enableInBackground();  // queued behind the first: dropped by disable
-    ASSERT_TRUE(waitFor([&] { return polling.load(); }));  // answers the enable's display queries
+    ASSERT_TRUE(waitFor([&] { return polling.load(); }));
     backlight.settlesAt.reset();
 
-    // On the main thread, like quitting; the running enable needs the main thread for its
-    // display queries, so this must not deadlock.
+    // On the main thread, like quitting.
     pwm.disable();
     EXPECT_EQ(pwm.state(), PWMState::off);
     EXPECT_FLOAT_EQ(backlight.level(1), 0.2f);

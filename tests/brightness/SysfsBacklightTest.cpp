@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <future>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -36,6 +37,12 @@ public:
         write(name, "max_brightness", max + '\n');
         write(name, "actual_brightness", actual + '\n');
         write(name, "brightness", actual + '\n');
+    }
+    // The device's parent, as the kernel links it: "card0-eDP-1", "5-0037", "0000:01:00.0".
+    void parent(const QString& name, const QString& parent) const
+    {
+        QDir().mkpath(dir_.path() + QStringLiteral("/devices/") + parent);
+        ASSERT_TRUE(QFile::link(QStringLiteral("../../devices/") + parent, device(name) + QStringLiteral("/device")));
     }
     void write(const QString& name, const char* file, const QByteArray& text) const
     {
@@ -123,6 +130,39 @@ TEST(SysfsBacklight, PrefersFirmwareThenPlatformThenRaw)
     EXPECT_EQ(SysfsBacklight(sys.root(), noBus()).device(), QStringLiteral("acpi_video0"));
 }
 
+// With the ddcci driver loaded an external monitor shows up here too: the panel's steps
+// must never drive it.
+TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
+{
+    struct Device {
+        const char* name;
+        const char* type;
+        const char* parent;  // empty: no link
+    };
+    struct Case {
+        std::vector<Device> devices;
+        const char* chosen;
+    };
+    const Case cases[] = {
+        {{{"ddcci5", "raw", "5-0037"}, {"intel_backlight", "raw", "card0-eDP-1"}}, "intel_backlight"},
+        {{{"ddcci5", "raw", "5-0037"}, {"nvidia_0", "raw", "0000:01:00.0"}}, "nvidia_0"},
+        {{{"ddcci5", "raw", ""}, {"intel_backlight", "raw", ""}}, "intel_backlight"},
+        {{{"acpi_video0", "firmware", "LNXVIDEO:00"}, {"amdgpu_bl1", "raw", "card1-eDP-1"},
+             {"amdgpu_bl0", "raw", "card0-DP-2"}},
+            "amdgpu_bl1"},
+        {{{"ddcci5", "firmware", "5-0037"}}, ""},
+    };
+    for (const Case& c : cases) {
+        FakeSysClass sys;
+        for (const Device& d : c.devices) {
+            sys.add(QString::fromLatin1(d.name), d.type, "100", "50");
+            if (*d.parent)
+                sys.parent(QString::fromLatin1(d.name), QString::fromLatin1(d.parent));
+        }
+        EXPECT_EQ(SysfsBacklight(sys.root(), noBus()).device(), QString::fromLatin1(c.chosen)) << c.chosen;
+    }
+}
+
 TEST(SysfsBacklight, UnusableDevicesAreSkippedAndNoneLeavesTheOperationsAbsent)
 {
     FakeSysClass sys;
@@ -165,27 +205,28 @@ TEST(SysfsBacklight, WritesReadsAndRestoresTheExactInteger)
     EXPECT_EQ(sys.read(dev, "brightness"), "48213\n");
 }
 
-TEST(SysfsBacklight, GarbageReadsFallBackOrFail)
+TEST(SysfsBacklight, TheLevelIsReadFromWhereItIsWritten)
 {
     FakeSysClass sys;
-    const QString dev = QStringLiteral("acpi_video0");
-    sys.add(dev, "firmware", "100", "40");
+    const QString dev = QStringLiteral("amdgpu_bl0");
+    sys.add(dev, "raw", "100", "40");
     SysfsBacklight b(sys.root(), noBus());
 
-    sys.write(dev, "actual_brightness", "\xff\xfe garbage");
+    // Adaptive backlight: the hardware runs below the level asked for.
+    sys.write(dev, "actual_brightness", "31\n");
     float level = -1.0f;
-    ASSERT_EQ(b.functions().getBrightness(0, &level), 0);  // brightness still holds 40
+    ASSERT_EQ(b.functions().getBrightness(0, &level), 0);
     EXPECT_FLOAT_EQ(level, 0.4f);
 
-    sys.write(dev, "brightness", "");
+    // A value beyond the maximum reads as full, never more.
+    sys.write(dev, "brightness", "250\n");
+    ASSERT_EQ(b.functions().getBrightness(0, &level), 0);
+    EXPECT_FLOAT_EQ(level, 1.0f);
+
+    sys.write(dev, "brightness", "\xff\xfe garbage");
     level = -1.0f;
     EXPECT_NE(b.functions().getBrightness(0, &level), 0);
     EXPECT_FLOAT_EQ(level, -1.0f);  // untouched
-
-    // A value beyond the maximum reads as full, never more.
-    sys.write(dev, "actual_brightness", "250\n");
-    ASSERT_EQ(b.functions().getBrightness(0, &level), 0);
-    EXPECT_FLOAT_EQ(level, 1.0f);
 }
 
 TEST(SysfsBacklight, NothingIsWrittenWithoutAValidRange)
@@ -232,6 +273,7 @@ TEST(SysfsBacklight, ControllerPinsAndRestoresThroughSysfs)
     FakeSysClass sys;
     const QString dev = QStringLiteral("intel_backlight");
     sys.add(dev, "raw", "19393", "7777");
+    sys.write(dev, "actual_brightness", "7000\n");  // what the hardware makes of it
     SysfsBacklight b(sys.root(), noBus());
     FakeDisplayServices displays;
     displays.addDisplay(1, true);
@@ -316,21 +358,18 @@ TEST_F(LogindBacklightTest, ReadOnlyBrightnessGoesThroughLogind)
     if (!makeUnwritable(sys.device(dev) + QStringLiteral("/brightness")))
         GTEST_SKIP() << "cannot make a file this process may not write";
 
+    // As root the file is now a link to a kernel attribute, so its content says nothing here:
+    // the stand-in reports what it applied in actual_brightness.
     SysfsBacklight b(sys.root());  // the default: the system bus
-    float saved = -1.0f;
-    ASSERT_EQ(b.functions().getBrightness(0, &saved), 0);
-
     EXPECT_EQ(offMain([&] { return b.functions().setBrightness(0, 1.0f); }), 0);
     ASSERT_EQ(standIn_->calls.size(), 1);
     EXPECT_EQ(standIn_->calls[0].subsystem, QStringLiteral("backlight"));
     EXPECT_EQ(standIn_->calls[0].name, dev);
     EXPECT_EQ(standIn_->calls[0].value, 937u);
     EXPECT_EQ(standIn_->calls[0].path, QStringLiteral("/org/freedesktop/login1/session/auto"));
-    float now = -1.0f;
-    ASSERT_EQ(b.functions().getBrightness(0, &now), 0);
-    EXPECT_FLOAT_EQ(now, 1.0f);
+    EXPECT_EQ(sys.read(dev, "actual_brightness"), "937\n");
 
-    EXPECT_EQ(offMain([&] { return b.functions().setBrightness(0, saved); }), 0);
+    EXPECT_EQ(offMain([&] { return b.functions().setBrightness(0, 411.0f / 937.0f); }), 0);
     ASSERT_EQ(standIn_->calls.size(), 2);
     EXPECT_EQ(standIn_->calls[1].value, 411u);
     EXPECT_EQ(sys.read(dev, "actual_brightness"), "411\n");

@@ -29,16 +29,14 @@ click_icon 1
 wait_for "the panel to close" windows_exactly 1
 
 step "a right click opens the menu, not the panel; the hotkey works while it is open"
-click_icon 3
-wait_for "the menu" windows_at_least 2
+open_menu 2
 hotkey
 wait_for "warm ramps" ramp_warm
 xdotool key Escape
 wait_for "the menu to close" windows_exactly 1
 
 step "Quit from the menu restores the displays and ends the process"
-click_icon 3
-wait_for "the menu" windows_at_least 2
+open_menu 2
 xdotool key Up Return
 wait "$APP_PID" || fail "exit status $? after Quit"
 ramp_identity || fail "ramps not restored by Quit"

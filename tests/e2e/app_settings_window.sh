@@ -34,8 +34,7 @@ wait_for "the tray icon" icon_embedded
 shot 0-start
 
 step "Settings… from the tray menu opens the window"
-click_icon 3
-wait_for "the menu" windows_at_least 2
+open_menu 2
 shot 1-menu
 xdotool key Down Return
 wait_for "the settings window" settings_shown
@@ -55,8 +54,7 @@ region title-ca 24 18 392 24
 differs "$SHOTS/title-en.png" "$SHOTS/title-ca.png" 50 || fail "the title did not change"
 shot 3-catalan
 # Reopening from the menu keeps one window, now in Catalan.
-click_icon 3
-wait_for "the menu" windows_at_least 3
+open_menu 3
 shot 3b-menu-catalan
 xdotool key Escape
 sleep 0.3
@@ -100,8 +98,7 @@ shot 8-title-back
 step "Quit restores the ramps"
 xdotool key shift+a
 wait_for "warm ramps" ramp_warm
-click_icon 3
-wait_for "the menu" windows_at_least 3
+open_menu 3
 xdotool key Up Return
 wait "$APP_PID" || fail "exit status $? after Quit"
 ramp_identity || fail "ramps not restored by Quit"

@@ -110,8 +110,7 @@ grep -q '^Settings: warmth=100 brightness=100 on=true pwm=false extremeDim=false
 shot 10-copied
 
 step "Quit restores the ramps"
-click_icon 3
-wait_for "the menu" windows_at_least 3
+open_menu 3
 xdotool key Up Return
 wait "$APP_PID" || fail "exit status $? after Quit"
 ramp_identity || fail "ramps not restored by Quit"

@@ -1,5 +1,4 @@
 #include "engine/VeskEngine.h"
-#include "schedule/AppSettings.h"
 
 #include "FakeDisplayServices.h"
 #include "support/TestEnvironment.h"
@@ -75,15 +74,24 @@ TEST_F(VeskEngineTest, ValuesAreClampedOnEntry)
     EXPECT_TRUE(changes.empty());  // no callback for value changes
 }
 
-TEST_F(VeskEngineTest, BrightnessFloorFollowsExtremeDimming)
+TEST_F(VeskEngineTest, TheFloorBoundsTheBrightnessAndARisingFloorLiftsIt)
 {
     engine.setBrightness(3);
     EXPECT_DOUBLE_EQ(engine.brightness(), 10.0);
-    AppSettings::setExtremeDim(true);
-    engine.setBrightness(3);
-    EXPECT_DOUBLE_EQ(engine.brightness(), 3.0);
+    engine.setBrightnessFloor(1.0);  // extreme dimming allowed
     engine.setBrightness(0.2);
     EXPECT_DOUBLE_EQ(engine.brightness(), 1.0);
+    engine.setBrightness(3);
+    engine.setEnabled(true);
+
+    engine.setBrightnessFloor(10.0);  // and switched off again
+    EXPECT_DOUBLE_EQ(engine.brightness(), 10.0);
+    EXPECT_NEAR(displays.tables.at(1).red[255], 0.10, 1e-6);  // re-applied at once
+    engine.setBrightnessFloor(1.0);  // a lower floor leaves the brightness where it is
+    engine.setBrightnessFloor(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_DOUBLE_EQ(engine.brightness(), 10.0);
+    engine.setBrightness(3);
+    EXPECT_DOUBLE_EQ(engine.brightness(), 3.0);
 }
 
 TEST_F(VeskEngineTest, NoDisplaysMeansNothingWritten)

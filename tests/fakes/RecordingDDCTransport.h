@@ -27,7 +27,8 @@ public:
     struct Monitor {
         int current = 50;
         int max = 100;
-        bool answers = true;
+        bool answers = true;  // replies to Get requests
+        bool acks = true;     // acknowledges writes; with DDC/CI off in its menu it does neither
     };
 
     bool isAvailable = true;
@@ -76,6 +77,8 @@ public:
         Event e{Event::write, service->connector, chip, dataAddress, {buffer, buffer + length}, length, 0};
         events_.push_back(e);
         auto it = monitors.find(service->connector);
+        if (it != monitors.end() && !it->second.acks)
+            return -1;
         if (it != monitors.end() && it->second.answers && length == 6 && buffer[1] == 0x03)
             it->second.current = buffer[3] * 256 + buffer[4];
         return 0;

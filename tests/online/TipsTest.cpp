@@ -288,6 +288,8 @@ TEST_F(TipsTest, RejectedFeedsChangeNothing)
         R"({"tips": [{"en": "Not me"}, {"en": 3}]})",
         R"({"onActivate": {"en": "Not me"}})",
         "<html>Not me</html>",
+        // A well-formed feed over the cap: cut off as it arrives.
+        R"({"tips": [{"en": "Not me )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})",
     };
     for (const QByteArray& body : rejected) {
         LoopbackServer server;
@@ -295,10 +297,11 @@ TEST_F(TipsTest, RejectedFeedsChangeNothing)
         auto tips = make(server.url(QStringLiteral("/tips.json")));
         fetch(*tips);
         EXPECT_EQ(server.count(QStringLiteral("/tips.json")), 1);
-        EXPECT_EQ(readAll(cachePath()), kFeedA) << body.constData();
+        const std::string shown = body.left(60).toStdString();
+        EXPECT_EQ(readAll(cachePath()), kFeedA) << shown;
         draws({1, 0});
-        EXPECT_EQ(tips->next().text, QStringLiteral("Remote tip A")) << body.constData();
-        EXPECT_EQ(tips->aboutInfo().text, QStringLiteral("About A")) << body.constData();
+        EXPECT_EQ(tips->next().text, QStringLiteral("Remote tip A")) << shown;
+        EXPECT_EQ(tips->aboutInfo().text, QStringLiteral("About A")) << shown;
         EXPECT_EQ(tips->activationMessage()->text,
             QStringLiteral("Filter on! Tap here to learn about blue light 👁️"));
     }
@@ -334,6 +337,16 @@ TEST_F(TipsTest, CachedFeedIsInForceBeforeTheNetworkAnswers)
     EXPECT_EQ(second->next().text, QStringLiteral("Remote tip B"));
     EXPECT_EQ(second->aboutInfo().text, QStringLiteral("About A"));  // absent in B: kept
     EXPECT_EQ(readAll(cachePath()), kFeedB);
+}
+
+TEST_F(TipsTest, CacheOverTheFeedCapIsNotRead)
+{
+    // Left by an earlier version that took any size; parsed at every start, it would stall it.
+    writeAll(cachePath(), R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})");
+    auto tips = make();
+    tips->refreshRemote();
+    draws({1, 0});
+    EXPECT_EQ(tips->next().text, QStringLiteral("Did you know screen blue light can delay your sleep by over an hour?"));
 }
 
 TEST_F(TipsTest, UnconfiguredAddressMakesNoRequest)

@@ -1,6 +1,7 @@
 #include "schedule/Scheduler.h"
 
 #include "engine/VeskEngine.h"
+#include "engine/WarmthPresets.h"
 #include "platform/SettingsStore.h"
 #include "schedule/AppSettings.h"
 #include "system/EventLog.h"
@@ -94,9 +95,9 @@ protected:
 
 TEST_F(SchedulerTest, TheTargetsOfThePeriods)
 {
-    EXPECT_NEAR(day, 40.909, 0.001);
-    EXPECT_NEAR(evening, 62.182, 0.001);
-    EXPECT_EQ(Scheduler::nightWarmth, 100.0);
+    EXPECT_NEAR(WarmthPresets::day(), 40.909, 0.001);
+    EXPECT_NEAR(WarmthPresets::evening(), 62.182, 0.001);
+    EXPECT_EQ(WarmthPresets::night, night);
 }
 
 TEST_F(SchedulerTest, OffByDefaultAndARefreshTouchesNothing)

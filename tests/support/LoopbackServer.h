@@ -1,7 +1,7 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for the tests of everything that goes online. Serves
 // fixed bodies by path (or one answer for every path), records every request, and can answer
-// late, hold answers back until told, or never answer.
+// late, hold answers back until told, never answer, stop halfway, or never stop sending.
 
 #include <QHash>
 #include <QHostAddress>
@@ -21,6 +21,8 @@ public:
         bool hold = false;       // kept back until releaseHeld()
         int delayMs = 0;         // sent this much later
         bool silent = false;     // never sent: the connection stays open
+        qint64 stallAfter = -1;  // only this much of the body is sent; the connection stays open
+        bool endless = false;    // the body is sent again and again until the client hangs up
 
         static Response late(const QByteArray& body, int ms)
         {
@@ -32,6 +34,18 @@ public:
         {
             Response r {200, {}};
             r.silent = true;
+            return r;
+        }
+        static Response stalling(const QByteArray& body, qint64 sentBytes)
+        {
+            Response r {200, body};
+            r.stallAfter = sentBytes;
+            return r;
+        }
+        static Response flood(const QByteArray& chunk)
+        {
+            Response r {200, chunk, false};
+            r.endless = true;
             return r;
         }
     };
@@ -61,6 +75,9 @@ public:
     QStringList requestHeads() const { return heads_; }
     int count(const QString& path) const { return static_cast<int>(requests_.count(path)); }
     int heldCount() const { return static_cast<int>(held_.size()); }
+    // Body bytes handed to the network so far, and how many clients hung up on an endless body.
+    qint64 sentBytes() const { return sent_; }
+    int hangUps() const { return hangUps_; }
 
     void releaseHeld()
     {
@@ -92,7 +109,7 @@ private:
         if (response.hold) {
             held_.append({QPointer<QTcpSocket>(socket), response});
         } else if (response.delayMs > 0) {
-            QTimer::singleShot(response.delayMs, this, [socket = QPointer<QTcpSocket>(socket), response] {
+            QTimer::singleShot(response.delayMs, this, [this, socket = QPointer<QTcpSocket>(socket), response] {
                 if (socket)
                     send(socket, response);
             });
@@ -101,14 +118,31 @@ private:
         }
     }
 
-    static void send(QTcpSocket* socket, const Response& response)
+    void send(QTcpSocket* socket, const Response& response)
     {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n"
             + "Content-Type: application/octet-stream\r\nConnection: close\r\n";
         if (response.sendLength)
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        socket->write(head + "\r\n" + response.body);
-        socket->disconnectFromHost();
+        if (response.endless) {
+            socket->write(head + "\r\n");
+            // Kept a little ahead of the client, so memory stays flat on both sides.
+            auto more = [this, socket, chunk = response.body] {
+                while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 256 * 1024) {
+                    socket->write(chunk);
+                    sent_ += chunk.size();
+                }
+            };
+            connect(socket, &QTcpSocket::bytesWritten, this, more);
+            connect(socket, &QTcpSocket::disconnected, this, [this] { ++hangUps_; });
+            more();
+            return;
+        }
+        const QByteArray body = response.stallAfter >= 0 ? response.body.left(response.stallAfter) : response.body;
+        socket->write(head + "\r\n" + body);
+        sent_ += body.size();
+        if (response.stallAfter < 0)
+            socket->disconnectFromHost();
     }
 
     QTcpServer server_;
@@ -118,4 +152,6 @@ private:
     QHash<QTcpSocket*, QByteArray> buffers_;
     QStringList requests_;
     QList<std::pair<QPointer<QTcpSocket>, Response>> held_;
+    qint64 sent_ = 0;
+    int hangUps_ = 0;
 };

@@ -98,6 +98,19 @@ panel_pixel_near() {
         'function d(a, b) { return a > b ? a - b : b - a } BEGIN { exit !(d(r, R) <= 3 && d(g, G) <= 3 && d(b, B) <= 3) }'
 }
 click_icon() { xdotool mousemove --window "$(tray_icon_window)" 8 8 click "${1:-1}"; }
+# open_menu MIN_WINDOWS: right-clicks the icon until the menu shows. A click that arrives while
+# the toolkit is still closing the previous popup is dropped, so one click is not enough.
+open_menu() {
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        click_icon 3
+        for _ in $(seq 1 40); do
+            windows_at_least "$1" && return 0
+            sleep 0.05
+        done
+    done
+    fail "the menu did not open"
+}
 windows_at_least() { [ "$(visible_windows)" -ge "$1" ]; }
 windows_exactly() { [ "$(visible_windows)" -eq "$1" ]; }
 icon_red() { [ "$(red_pixels_in_tray)" -gt 20 ]; }

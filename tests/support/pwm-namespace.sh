@@ -23,6 +23,11 @@ echo raw > "$dev/type"; echo 19393 > "$dev/max_brightness"; echo 4321 > "$dev/ac
 # A firmware device with a broken range must be passed over for the raw one.
 echo firmware > "$class/backlight/acpi_video0/type"; echo 0 > "$class/backlight/acpi_video0/max_brightness"
 echo 0 > "$class/backlight/acpi_video0/brightness"; echo 0 > "$class/backlight/acpi_video0/actual_brightness"
+# An external monitor's backlight from the ddcci driver is never the panel's; the panel's
+# own hangs below its connector.
+mkdir -p "$class/backlight/ddcci7"; ln -s ../../drm/card0-eDP-1 "$dev/device"
+echo raw > "$class/backlight/ddcci7/type"; echo 100 > "$class/backlight/ddcci7/max_brightness"
+echo 30 > "$class/backlight/ddcci7/brightness"; echo 30 > "$class/backlight/ddcci7/actual_brightness"
 echo connected > "$class/drm/card0-eDP-1/status"
 echo connected > "$class/drm/card0-DP-1/status"        # its adapter has no /dev node
 echo disconnected > "$class/drm/card0-HDMI-A-1/status"

@@ -5,14 +5,13 @@
 #include "Pixels.h"
 #include "support/LoopbackServer.h"
 
+#include "engine/WarmthPresets.h"
 #include "schedule/AppSettings.h"
 #include "ui/Popover.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
 #include <QRandomGenerator>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <mutex>
@@ -68,49 +67,6 @@ int flatButtons(QWidget* root)
     return static_cast<int>(root->findChildren<VeskFlatButton*>(Qt::FindDirectChildrenOnly).size());
 }
 
-// Answers every request with a picture that never ends, until the client hangs up.
-class EndlessServer : public QObject {
-public:
-    EndlessServer()
-    {
-        server_.listen(QHostAddress::LocalHost, 0);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                socket->setParent(this);
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-                    socket->readAll();
-                    if (started_)
-                        return;
-                    started_ = true;
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nConnection: close\r\n\r\n");
-                    socket->write(png(8, 8, Qt::gray));
-                    more(socket);
-                });
-                connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { more(socket); });
-                connect(socket, &QTcpSocket::disconnected, this, [this] { hungUp_ = true; });
-            }
-        });
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/endless.png").arg(server_.serverPort()); }
-    bool hungUp() const { return hungUp_; }
-    qint64 sent() const { return sent_; }
-
-private:
-    void more(QTcpSocket* socket)
-    {
-        if (hungUp_ || socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() > 256 * 1024)
-            return;
-        const QByteArray chunk(64 * 1024, 'x');
-        socket->write(chunk);
-        sent_ += chunk.size();
-    }
-
-    QTcpServer server_;
-    bool started_ = false;
-    bool hungUp_ = false;
-    qint64 sent_ = 0;
-};
-
 }  // namespace
 
 // --- values and the services the controls drive ---
@@ -136,10 +92,10 @@ TEST_F(PanelTest, ShowsTheEngineValuesAndHighlightsTheNearPreset)
     engine.setWarmth(51);  // between 4000 K and 2700 K, far from both
     p.refresh();
     EXPECT_EQ(actives(), (std::vector<bool> {false, false, false}));
-    engine.setWarmth(PopoverViewController::dayWarmth() - 1.99);
+    engine.setWarmth(WarmthPresets::day() - 1.99);
     p.refresh();
     EXPECT_EQ(actives(), (std::vector<bool> {true, false, false}));
-    engine.setWarmth(PopoverViewController::dayWarmth() + 2.0);  // exactly 2 away: not near
+    engine.setWarmth(WarmthPresets::day() + 2.0);  // exactly 2 away: not near
     p.refresh();
     EXPECT_EQ(actives(), (std::vector<bool> {false, false, false}));
     engine.setWarmth(98.5);
@@ -198,6 +154,46 @@ TEST_F(PanelTest, MovingEitherSliderTurnsTheFilterOn)
     EXPECT_GT(engine.warmth(), before);
 }
 
+TEST_F(PanelTest, DraggingReadsNoProcessesNoBacklightAndNoDisplayList)
+{
+    builtinAt(0.45f);
+    displays.addDisplay(externalID);
+    apps.applications = {RunningApplication {QStringLiteral("redshift"), std::nullopt}};
+    PopoverViewController& p = make();
+    p.view()->show();
+    ASSERT_FALSE(p.conflictBar()->isHidden());
+    ASSERT_FALSE(p.flickerBar()->isHidden());
+    // What one warmth change costs the engine alone, filter on.
+    engine.setEnabled(true);
+    int lists = displays.listCalls;
+    engine.setWarmth(1);
+    const int engineLists = displays.listCalls - lists;
+
+    const int reads = apps.reads;
+    const int gets = backlight.gets;
+    const int writes = displays.writes;
+    lists = displays.listCalls;
+    // End to end, the way a drag moves the slider: one step per value.
+    for (int warmth = 2; warmth <= 100; ++warmth)
+        p.warmthSlider()->setValue(warmth * VeskSlider::stepsPerUnit);
+    EXPECT_EQ(p.warmthValue()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(apps.reads, reads);
+    EXPECT_EQ(backlight.gets, gets);
+    EXPECT_EQ(displays.listCalls - lists, 99 * engineLists);
+    EXPECT_EQ(displays.writes - writes, 99 * 2);  // one gamma write per display and step
+    // The bars still show what was read.
+    EXPECT_FALSE(p.conflictBar()->isHidden());
+    EXPECT_FALSE(p.flickerBar()->isHidden());
+
+    // The tick reads again.
+    apps.applications.clear();
+    ASSERT_NE(p.tick(), nullptr);
+    p.tick()->setInterval(10);
+    EXPECT_TRUE(waitFor([&p] { return p.conflictBar()->isHidden(); }));
+    EXPECT_GT(apps.reads, reads);
+    p.view()->hide();
+}
+
 TEST_F(PanelTest, BrightnessFloorFollowsTheSettings)
 {
     PopoverViewController& p = make();
@@ -229,8 +225,8 @@ TEST_F(PanelTest, PresetAnimatesTheEngineAndTheSliderFollows)
         return !engine.isAnimating();
     }));
     EXPECT_FALSE(seen.empty());
-    EXPECT_NEAR(engine.warmth(), PopoverViewController::dayWarmth(), 1e-9);
-    EXPECT_NEAR(p.warmthSlider()->doubleValue(), PopoverViewController::dayWarmth(), 0.01);
+    EXPECT_NEAR(engine.warmth(), WarmthPresets::day(), 1e-9);
+    EXPECT_NEAR(p.warmthSlider()->doubleValue(), WarmthPresets::day(), 0.01);
     EXPECT_TRUE(p.presets()[0].btn->active());
     EXPECT_FALSE(p.presets()[1].btn->active());
 }
@@ -409,7 +405,7 @@ TEST_F(PanelTest, FlickerBarFollowsTheBacklightLevel)
     };
     for (const Case& c : cases) {
         backlight.panels[builtinID].level = c.level;
-        p.refresh();
+        p.readSystem();
         if (c.title) {
             EXPECT_FALSE(p.flickerBar()->isHidden()) << c.level;
             EXPECT_EQ(p.flickerBar()->titleStr(), QString::fromUtf8(c.title)) << c.level;
@@ -421,7 +417,7 @@ TEST_F(PanelTest, FlickerBarFollowsTheBacklightLevel)
     // With PWM-safe on there is nothing to warn about.
     backlight.panels[builtinID].level = 0.25f;
     engine.pwmSafe = true;
-    p.refresh();
+    p.readSystem();
     EXPECT_TRUE(p.flickerBar()->isHidden());
 }
 
@@ -456,7 +452,7 @@ TEST_F(PanelTest, ConflictBarNamesTheProgramAndIgnoresClicks)
     EXPECT_TRUE(p.conflictBar()->isHidden());
     apps.applications = {RunningApplication {QStringLiteral("bash"), std::nullopt},
         RunningApplication {QStringLiteral("redshift-gtk"), std::nullopt}};
-    p.refresh();
+    p.readSystem();
     ASSERT_FALSE(p.conflictBar()->isHidden());
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("CONFLICT: quit Redshift"));
     EXPECT_EQ(p.conflictBar()->geometry(), QRect(20, 560, 332, 24));
@@ -470,7 +466,7 @@ TEST_F(PanelTest, ConflictBarNamesTheProgramAndIgnoresClicks)
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("CONFLICTO: cierra Redshift"));
 
     apps.applications.clear();
-    p.refresh();
+    p.readSystem();
     EXPECT_TRUE(p.conflictBar()->isHidden());
 }
 
@@ -483,7 +479,7 @@ TEST_F(PanelTest, ConflictBarNamesTheDisplayAnotherProgramKeepsChanging)
     ASSERT_FALSE(p.conflictBar()->isHidden());
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Another app keeps changing the colours of OUT-2"));
     apps.applications = {RunningApplication {QStringLiteral("gammastep"), std::nullopt}};
-    p.refresh();
+    p.readSystem();
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep keeps changing the colours of OUT-2"));
     Localization::shared().set(Lang::ca);
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Gammastep canvia sense parar els colors de OUT-2"));
@@ -501,7 +497,7 @@ TEST_F(PanelTest, PanelHeightIs594WithOneBarAnd624WithBoth)
     EXPECT_FALSE(p.tipLinkOverlay()->showLink());
 
     apps.applications = {RunningApplication {std::nullopt, QStringLiteral("com.example.Lunar")}};
-    p.refresh();
+    p.readSystem();
     EXPECT_EQ(p.preferredContentSize(), QSize(372, 624));
     EXPECT_EQ(p.flickerBar()->geometry(), QRect(20, 560, 332, 24));
     EXPECT_EQ(p.conflictBar()->geometry(), QRect(20, 590, 332, 24));
@@ -509,18 +505,18 @@ TEST_F(PanelTest, PanelHeightIs594WithOneBarAnd624WithBoth)
 
     // The conflict bar alone takes the first place.
     backlight.panels[builtinID].level = 0.9f;
-    p.refresh();
+    p.readSystem();
     EXPECT_EQ(p.preferredContentSize(), QSize(372, 594));
     EXPECT_EQ(p.conflictBar()->geometry(), QRect(20, 560, 332, 24));
 
     // No bars: the tip is back and sets the height.
     apps.applications.clear();
-    p.refresh();
+    p.readSystem();
     EXPECT_FALSE(p.tipLabel()->isHidden());
     EXPECT_EQ(p.preferredContentSize().height(), 560 + p.tipLabel()->height() + 10);
     // Told once per change, not on every refresh.
     const size_t told = sizes.size();
-    p.refresh();
+    p.readSystem();
     EXPECT_EQ(sizes.size(), told);
 }
 
@@ -662,45 +658,30 @@ TEST_F(PanelTest, BrokenImagesAndAddressesAreIgnored)
     EXPECT_EQ(server.requests().size(), 2);
 }
 
+// The cap itself is the download helper's (tested there); here: a picture over it is never shown.
 TEST_F(PanelTest, OversizedImageDownloadIsAbandoned)
 {
     const QByteArray big = noisePng(900);  // 2.4 MB of pixels that do not compress
-    ASSERT_GT(big.size(), PopoverViewController::maxImageBytes);
+    ASSERT_GT(big.size(), TipPictures::maxImageBytes);
     LoopbackServer server;
-    server.route(QStringLiteral("/big.png"), big);
-    // The same without announcing its length: stopped as it grows.
-    server.route(QStringLiteral("/big-unannounced.png"), LoopbackServer::Response {200, big, false, false});
+    server.route(QStringLiteral("/big.png"), LoopbackServer::Response {200, big, false});
     const QByteArray fits = noisePng(400);
-    ASSERT_LT(fits.size(), PopoverViewController::maxImageBytes);
+    ASSERT_LT(fits.size(), TipPictures::maxImageBytes);
     server.route(QStringLiteral("/fits.png"), fits);
     PopoverViewController& p = make();
 
-    for (const char* path : {"/big.png", "/big-unannounced.png"}) {
-        const QString address = server.url(QString::fromLatin1(path));
-        p.showMessage(tip(QStringLiteral("big"), address));
-        ASSERT_TRUE(waitFor([&server, path] { return server.count(QString::fromLatin1(path)) == 1; }));
-        spin(300);
-        EXPECT_FALSE(p.imageCached(address)) << path;
-        EXPECT_FALSE(p.currentImage()) << path;
-    }
+    const QString tooBig = server.url(QStringLiteral("/big.png"));
+    p.showMessage(tip(QStringLiteral("big"), tooBig));
+    ASSERT_TRUE(waitFor([&server] { return server.count(QStringLiteral("/big.png")) == 1; }));
+    spin(300);
+    EXPECT_FALSE(p.imageCached(tooBig));
+    EXPECT_FALSE(p.currentImage());
+
     const QString address = server.url(QStringLiteral("/fits.png"));
     p.showMessage(tip(QStringLiteral("fits"), address));
     EXPECT_TRUE(waitFor([&p] { return p.currentImage().has_value(); }));
     // Kept no larger than three times the 66 pixels it is shown at.
     EXPECT_EQ(p.currentImage()->size(), QSize(198, 198));
-}
-
-TEST_F(PanelTest, EndlessImageDownloadIsCutOff)
-{
-    EndlessServer server;
-    PopoverViewController& p = make();
-    p.showMessage(tip(QStringLiteral("endless"), server.url()));
-    ASSERT_TRUE(waitFor([&server] { return server.hungUp(); }, 20000)) << server.sent() << " bytes sent";
-    EXPECT_GT(server.sent(), PopoverViewController::maxImageBytes / 2);
-    EXPECT_LT(server.sent(), 8 * PopoverViewController::maxImageBytes);
-    spin(50);
-    EXPECT_FALSE(p.currentImage());
-    EXPECT_FALSE(p.imageCached(server.url()));
 }
 
 TEST_F(PanelTest, WidePictureKeepsItsProportions)
@@ -896,7 +877,7 @@ TEST_F(PanelTest, InsideThePopupTimersFollowItAndItsHeightFollowsThePanel)
 
     // A bar appears while open: the popup takes the new height.
     apps.applications = {RunningApplication {QStringLiteral("gammy"), std::nullopt}};
-    p.refresh();
+    p.readSystem();
     EXPECT_EQ(popover.size(), QSize(372, 594));
     EXPECT_EQ(p.view()->size(), QSize(372, 594));
 

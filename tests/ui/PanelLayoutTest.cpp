@@ -152,7 +152,7 @@ TEST_F(PanelTest, FontsAndColoursOfTheCaptions)
 
 TEST_F(PanelTest, TitleFillsAtMost232PixelsAndNeverExceeds24)
 {
-    const double s = PopoverViewController::titleFontSize();
+    const double s = PanelLayout::titleFontSize();
     EXPECT_LE(s, 24.0);
     const double width = QFontMetricsF(Theme::systemFont(s, Theme::heavy)).horizontalAdvance(QStringLiteral("Ambrano"));
     EXPECT_LE(width, 232.5);
@@ -169,10 +169,10 @@ TEST_F(PanelTest, TitleFillsAtMost232PixelsAndNeverExceeds24)
 
 TEST_F(PanelTest, FilterCaptionsBreakAtTheFirstBlankBesideTheSwitch)
 {
-    EXPECT_EQ(PopoverViewController::twoLineCaption(QStringLiteral("Filter off")), QStringLiteral("Filter\noff"));
-    EXPECT_EQ(PopoverViewController::twoLineCaption(QStringLiteral("  Filtre encès")), QStringLiteral("Filtre\nencès"));
-    EXPECT_EQ(PopoverViewController::twoLineCaption(QStringLiteral("Off")), QStringLiteral("Off"));
-    EXPECT_EQ(PopoverViewController::twoLineCaption(QStringLiteral("a b c")), QStringLiteral("a\nb c"));
+    EXPECT_EQ(PanelLayout::twoLineCaption(QStringLiteral("Filter off")), QStringLiteral("Filter\noff"));
+    EXPECT_EQ(PanelLayout::twoLineCaption(QStringLiteral("  Filtre encès")), QStringLiteral("Filtre\nencès"));
+    EXPECT_EQ(PanelLayout::twoLineCaption(QStringLiteral("Off")), QStringLiteral("Off"));
+    EXPECT_EQ(PanelLayout::twoLineCaption(QStringLiteral("a b c")), QStringLiteral("a\nb c"));
 
     PopoverViewController& p = make();
     EXPECT_EQ(p.filterOffLabel()->text(), QStringLiteral("Filter\noff"));
@@ -195,12 +195,12 @@ TEST_F(PanelTest, FilterCaptionsBreakAtTheFirstBlankBesideTheSwitch)
 TEST_F(PanelTest, CreditsUnderlineTheAuthorAndTheLinkCoversIt)
 {
     using P = std::pair<QString, QString>;
-    EXPECT_EQ(PopoverViewController::creditsParts(QStringLiteral("by Marren")), P(QStringLiteral("by "), QStringLiteral("Marren")));
+    EXPECT_EQ(PanelLayout::creditsParts(QStringLiteral("by Marren")), P(QStringLiteral("by "), QStringLiteral("Marren")));
     // Anything after the name is dropped.
-    EXPECT_EQ(PopoverViewController::creditsParts(QStringLiteral("made by Marren in 2024")),
+    EXPECT_EQ(PanelLayout::creditsParts(QStringLiteral("made by Marren in 2024")),
         P(QStringLiteral("made by "), QStringLiteral("Marren")));
     // Without the name: the whole text, one blank, then the name.
-    EXPECT_EQ(PopoverViewController::creditsParts(QStringLiteral("Hecho con cariño")),
+    EXPECT_EQ(PanelLayout::creditsParts(QStringLiteral("Hecho con cariño")),
         P(QStringLiteral("Hecho con cariño "), QStringLiteral("Marren")));
 
     PopoverViewController& p = make();

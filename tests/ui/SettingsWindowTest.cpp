@@ -285,6 +285,8 @@ TEST_F(SettingsWindowTest, AFlagThatIsNotOfTheCurrentBuildDoesNothing)
 
 TEST_F(SettingsWindowTest, ExtremeDimFollowsItsBoxAndAnnouncesIt)
 {
+    AppDelegate delegate;  // hands the floor to the engine
+    VeskEngine& engine = VeskEngine::shared();
     controller.show();
     int changes = 0;
     QObject context;
@@ -292,8 +294,12 @@ TEST_F(SettingsWindowTest, ExtremeDimFollowsItsBoxAndAnnouncesIt)
     clickBox(controller.dimCheck());
     EXPECT_TRUE(AppSettings::extremeDim());
     EXPECT_GE(changes, 1);
+    engine.setBrightness(3);
+    EXPECT_DOUBLE_EQ(engine.brightness(), 3.0);
     clickBox(controller.dimCheck());
     EXPECT_FALSE(AppSettings::extremeDim());
+    EXPECT_DOUBLE_EQ(engine.brightness(), 10.0);  // lifted to the floor, not left below it
+    engine.setBrightness(100);
 }
 
 TEST_F(SettingsWindowTest, AutomaticScheduleStartsTheSchedulerAtOnce)

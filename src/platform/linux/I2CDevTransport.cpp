@@ -1,5 +1,7 @@
 #include "platform/linux/I2CDevTransport.h"
 
+#include "platform/linux/PanelConnectors.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,15 +37,6 @@ I2CDevTransport::I2CDevTransport(QString classRoot, QString devRoot)
     : classRoot_(std::move(classRoot))
     , devRoot_(std::move(devRoot))
 {
-}
-
-bool I2CDevTransport::isPanelConnector(const QString& connector)
-{
-    for (const char* prefix : {"eDP", "LVDS", "DSI"}) {
-        if (connector.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
 }
 
 bool I2CDevTransport::available()

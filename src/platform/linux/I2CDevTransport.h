@@ -23,9 +23,6 @@ public:
     // The pauses and checks real monitors need on a bare bus.
     static DDCTiming standardTiming();
 
-    // "eDP-1", "LVDS-1", "DSI-1": panels, which have no DDC/CI.
-    static bool isPanelConnector(const QString& connector);
-
 private:
     int openBus(const DDCService& service, std::uint32_t chip) const;
     QString adapterOf(const QString& connectorDir) const;

@@ -1,9 +1,12 @@
 #include "platform/linux/SysfsBacklight.h"
 
+#include "platform/linux/PanelConnectors.h"
+
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,6 +38,16 @@ QByteArray readSmall(const QString& path)
     return file.read(64);
 }
 
+// The panel's own backlight hangs below its DRM connector ("card0-eDP-1"); firmware and
+// platform ones below an ACPI or PCI device.
+bool onPanelConnector(const QString& dir)
+{
+    static const QRegularExpression connector(QStringLiteral("^card[0-9]+-(.+)$"));
+    const QString parent = QFileInfo(QFileInfo(dir + QStringLiteral("/device")).symLinkTarget()).fileName();
+    const QRegularExpressionMatch m = connector.match(parent);
+    return m.hasMatch() && isPanelConnector(m.captured(1));
+}
+
 }  // namespace
 
 SysfsBacklight::SysfsBacklight(QString classRoot, QDBusConnection bus)
@@ -43,11 +56,15 @@ SysfsBacklight::SysfsBacklight(QString classRoot, QDBusConnection bus)
     const QDir root(classRoot + QStringLiteral("/backlight"));
     int bestRank = 99;
     for (const QString& name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        // The ddcci driver's devices are external monitors: pinning one would leave the
+        // panel flickering and drive a monitor nobody asked about.
+        if (name.startsWith(QLatin1String("ddcci")))
+            continue;
         const QString dir = root.filePath(name);
         const std::optional<int> max = readValue(dir + QStringLiteral("/max_brightness"));
         if (!max || *max <= 0)
             continue;  // no range to map levels onto
-        const int rank = typeRank(readSmall(dir + QStringLiteral("/type")).trimmed());
+        const int rank = (onPanelConnector(dir) ? 0 : 10) + typeRank(readSmall(dir + QStringLiteral("/type")).trimmed());
         if (rank < bestRank) {
             bestRank = rank;
             dir_ = dir;
@@ -103,10 +120,10 @@ std::int32_t SysfsBacklight::get(float* level)
     const std::optional<int> max = readValue(dir_ + QStringLiteral("/max_brightness"));
     if (!max || *max <= 0)
         return -1;
-    // actual_brightness is what the hardware reports; brightness what was last asked for.
-    std::optional<int> value = readValue(dir_ + QStringLiteral("/actual_brightness"));
-    if (!value)
-        value = readValue(dir_ + QStringLiteral("/brightness"));
+    // The level that is restored is written to `brightness`, so it is read from there too:
+    // `actual_brightness` may differ (adaptive backlight), and restoring it would shift the
+    // user's level on every round trip.
+    const std::optional<int> value = readValue(dir_ + QStringLiteral("/brightness"));
     if (!value)
         return -1;
     *level = valueToLevel(*value, *max);

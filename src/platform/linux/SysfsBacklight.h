@@ -1,5 +1,6 @@
 #pragma once
-// The built-in panel's backlight through /sys/class/backlight. Levels 0 to 1 map to the
+// The built-in panel's backlight through /sys/class/backlight: the device below a panel
+// connector, else the best by type, never a ddcci one. Levels 0 to 1 map to the
 // device's own integer range with rounding, so a level read and written back gives the same
 // integer. Writes go straight to the device's `brightness` file when this process may write
 // it, else through systemd-logind's Session.SetBrightness. Linux has no standard switch for

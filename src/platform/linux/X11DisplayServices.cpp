@@ -1,5 +1,7 @@
 #include "platform/linux/X11DisplayServices.h"
 
+#include "platform/linux/PanelConnectors.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,15 +20,6 @@
 #include <cstring>
 
 namespace {
-
-bool isPanelName(const QString& name)
-{
-    for (const char* prefix : {"eDP", "LVDS", "DSI", "LCD"}) {
-        if (name.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
 
 bool hasPanelConnectorType(Display* dpy, RROutput output)
 {
@@ -172,7 +165,7 @@ const std::vector<X11DisplayServices::Head>& X11DisplayServices::heads()
                 head.outputName = QString::fromLocal8Bit(info->name, info->nameLen);
                 XRRFreeOutputInfo(info);
             }
-            head.builtin = isPanelName(head.outputName) || hasPanelConnectorType(dpy, chosen);
+            head.builtin = isPanelConnector(head.outputName) || hasPanelConnectorType(dpy, chosen);
             heads_.push_back(head);
         }
         XRRFreeCrtcInfo(crtc);
