@@ -25,8 +25,10 @@ int main(int argc, char** argv)
 
     // Windows go where the session's display server is; the filter's backend is chosen
     // apart from that (an X11 window may well sit on Xwayland while Wayland takes the gamma).
+#ifndef Q_OS_MACOS
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland" : "xcb");
+#endif
     if (const std::string why = Platform::unreachableReason(qgetenv("QT_QPA_PLATFORM").toStdString()); !why.empty()) {
         std::fprintf(stderr, "ambrano: %s\n", why.c_str());
         return 1;

@@ -1,7 +1,7 @@
 #include "platform/linux/WlrGammaDisplays.h"
 
 #include "platform/linux/GammaRamp.h"
-#include "platform/linux/PanelNames.h"
+#include "platform/linux/PanelConnectors.h"
 
 #include "wlr-gamma-control-unstable-v1-client-protocol.h"
 
@@ -341,7 +341,7 @@ void WlrGammaDisplays::registerGammaResultCallback(GammaResultCallback callback)
 bool WlrGammaDisplays::isBuiltin(DisplayID display)
 {
     const Output* out = find(display);
-    return out && isPanelConnectorName(out->name);
+    return out && isPanelConnector(QString::fromStdString(out->name));
 }
 
 std::uint32_t WlrGammaDisplays::pixelsWide(DisplayID display)
