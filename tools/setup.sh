@@ -15,7 +15,7 @@ PACKAGES=(
   dbus dbus-x11
   fonts-noto-core fonts-noto-color-emoji fonts-dejavu-core fonts-inter
   gammastep procps psmisc ccache python3 libglib2.0-bin
-  qt6-wayland sway grim
+  libwayland-dev libwayland-bin qt6-wayland sway xwayland wlsunset grim
   tzdata
 )
 

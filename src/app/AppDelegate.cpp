@@ -12,6 +12,7 @@
 #include "system/EventLog.h"
 #include "system/HotKey.h"
 #include "system/Localization.h"
+#include "ui/DisplayWarning.h"
 #include "ui/SettingsWindowController.h"
 #include "ui/Theme.h"
 
@@ -80,6 +81,7 @@ AppDelegate::AppDelegate(SleepWatcher* sleepWatcher, QObject* parent)
 AppDelegate::~AppDelegate()
 {
     VeskEngine::shared().onChange = nullptr;
+    VeskEngine::shared().onDisplayProblemsChange = nullptr;
     HotKey::shared().onTrigger = nullptr;
     PWMSafe::shared().onStateChange = nullptr;
     NotificationCenter::shared().removeObservers(this);
@@ -119,14 +121,25 @@ void AppDelegate::applicationDidFinishLaunching()
             popover->setContentSize(size);
     };
 
-    // 4. The icon follows the filter.
+    // 4. The icon follows the filter, red only where a display shows it.
     QPointer<AppDelegate> self(this);
-    VeskEngine::shared().onChange = [self](bool enabled) {
+    // Only a real change reaches the tray.
+    auto updateIcon = [self] {
         if (!self || !self->statusItem_)
             return;
-        const QIcon next = icon(enabled);
+        const QIcon next = icon(DisplayWarning::filterVisible(VeskEngine::shared()));
         if (self->statusItem_->icon().cacheKey() != next.cacheKey())
             self->statusItem_->setIcon(next);
+    };
+    VeskEngine::shared().onChange = [updateIcon](bool) { updateIcon(); };
+    VeskEngine::shared().onDisplayProblemsChange = [updateIcon] {
+        updateIcon();
+        if (VeskEngine::shared().enabled()) {
+            const QString line = DisplayWarning::logLine(VeskEngine::shared());
+            EventLog::shared().add(line);
+            std::fprintf(stderr, "ambrano: %s\n", qPrintable(line));
+        }
+        NotificationCenter::shared().post(QString::fromLatin1(NotificationName::veskDisplayProblems));
     };
 
     // 5. Re-apply after display changes.

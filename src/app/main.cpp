@@ -2,18 +2,10 @@
 
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/PlatformWiring.h"
 #include "app/RemoteControl.h"
-#include "brightness/DDC.h"
-#include "brightness/PWMSafe.h"
-#include "engine/VeskEngine.h"
-#include "online/Updater.h"
-#include "platform/linux/BundleSwapInstaller.h"
-#include "platform/linux/DetachedProcessLauncher.h"
-#include "platform/linux/LibArchiveExtractor.h"
-#include "platform/linux/LinuxPlatform.h"
+#include "platform/Platform.h"
 #include "platform/linux/UnixLocalOwner.h"
-#include "system/ConflictDetector.h"
-#include "system/HotKey.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,15 +23,14 @@ int main(int argc, char** argv)
     if (invocation.kind != CommandLine::Invocation::Kind::run)
         return CommandLine::runWithoutDisplay(invocation, localOwner, argc, argv);
 
-    // Gamma ramps and key grabs are X11's; so is the window system we talk to.
+    // Windows go where the session's display server is; the filter's backend is chosen
+    // apart from that (an X11 window may well sit on Xwayland while Wayland takes the gamma).
+#ifndef Q_OS_MACOS
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qgetenv("QT_QPA_PLATFORM") == "xcb") {
-        std::fprintf(stderr, "ambrano: no X display to run on (DISPLAY is not set)\n");
-        return 1;
-    }
-    if (!LinuxPlatform::displayReachable()) {
-        std::fprintf(stderr, "ambrano: cannot open the X display %s\n", qgetenv("DISPLAY").constData());
+        qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("DISPLAY") ? "wayland" : "xcb");
+#endif
+    if (const std::string why = Platform::unreachableReason(qgetenv("QT_QPA_PLATFORM").toStdString()); !why.empty()) {
+        std::fprintf(stderr, "ambrano: %s\n", why.c_str());
         return 1;
     }
 
@@ -60,21 +51,12 @@ int main(int argc, char** argv)
     }
     remoteControl.listen(runtimeDir);
 
-    std::unique_ptr<LinuxPlatform> platform = LinuxPlatform::create();
+    std::unique_ptr<Platform> platform = Platform::create();
     if (!platform) {
-        std::fprintf(stderr, "ambrano: cannot open the X display\n");
+        std::fprintf(stderr, "ambrano: cannot reach the display server\n");
         return 1;
     }
-    VeskEngine::shared().setDisplayServices(&platform->displays());
-    HotKey::shared().setService(&platform->hotKeys());
-    ConflictDetector::setRunningApplications(&platform->runningApplications());
-    DDC::shared().setTransport(&platform->ddcTransport());
-    PWMSafe::shared().setDisplayServices(&platform->displays());
-    PWMSafe::shared().setBacklight(platform->backlight());
-    LibArchiveExtractor archiveExtractor;
-    DetachedProcessLauncher processLauncher;
-    BundleSwapInstaller installer(archiveExtractor, processLauncher);
-    Updater::shared().setInstaller(&installer);
+    PlatformWiring wiring(*platform);
 
     int status = 0;
     {
@@ -85,17 +67,5 @@ int main(int argc, char** argv)
         status = QApplication::exec();
         remoteControl.onQuit = nullptr;
     }
-
-    // The services outlive main; the backends do not. The controller's setters wait for
-    // anything still running on its worker (quitting has already restored the hardware);
-    // an installation under way finishes first.
-    Updater::shared().waitForBackgroundWork();
-    Updater::shared().setInstaller(nullptr);
-    PWMSafe::shared().setBacklight({});
-    PWMSafe::shared().setDisplayServices(nullptr);
-    DDC::shared().setTransport(nullptr);
-    VeskEngine::shared().setDisplayServices(nullptr);
-    HotKey::shared().setService(nullptr);
-    ConflictDetector::setRunningApplications(nullptr);
     return status;
 }

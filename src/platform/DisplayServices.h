@@ -10,6 +10,10 @@
 
 using DisplayID = std::uint32_t;
 
+// Listed by a backend that can reach no display of the session: it stands for all of them,
+// and takes no tables.
+inline constexpr DisplayID sessionDisplay = 0;
+
 // Three linear ramps of 256 entries in [0, 1]; entry i is the output for input i / 255.
 struct TransferTables {
     static constexpr int size = 256;

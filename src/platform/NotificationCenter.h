@@ -11,6 +11,7 @@
 namespace NotificationName {
 inline constexpr const char* veskOpenSettings = "VeskOpenSettings";
 inline constexpr const char* veskPWMState = "VeskPWMState";
+inline constexpr const char* veskDisplayProblems = "VeskDisplayProblems";
 }  // namespace NotificationName
 
 class NotificationCenter {

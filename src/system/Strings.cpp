@@ -12,6 +12,8 @@ const std::vector<Localization::Entry>& Localization::table()
         {"night", "NIGHT", "NOCHE", "NIT"},
         {"pwm", "PWM-SAFE MODE", "MODO ANTI-PWM", "MODE ANTI-PWM"},
         {"conflict", "CONFLICT: quit %@", "CONFLICTO: cierra %@", "CONFLICTE: tanca %@"},
+        {"colors_desktop", "⚠︎ Desktop blocks colour changes — use its Night Light", "⚠︎ El escritorio bloquea el color — usa su Luz nocturna", "⚠︎ L'escriptori bloqueja el color — usa la Llum nocturna"},
+        {"colors_unsupported", "⚠︎ Colours cannot be set on %@", "⚠︎ No se puede cambiar el color de %@", "⚠︎ No es pot canviar el color de %@"},
         {"colours_taken", "Another app keeps changing the colours of %1", "Otra app cambia sin parar los colores de %1", "Una altra app canvia sense parar els colors de %1"},
         {"colours_taken_by", "%1 keeps changing the colours of %2", "%1 cambia sin parar los colores de %2", "%1 canvia sense parar els colors de %2"},
         {"settings", "Settings…", "Ajustes…", "Configuració…"},

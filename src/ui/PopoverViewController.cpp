@@ -9,6 +9,7 @@
 #include "schedule/Scheduler.h"
 #include "system/ConflictDetector.h"
 #include "system/WebAddress.h"
+#include "ui/DisplayWarning.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -127,6 +128,10 @@ void PopoverViewController::loadView()
             return;
         self->readHardware();
         self->refresh();
+    });
+    center.addObserver(QString::fromLatin1(NotificationName::veskDisplayProblems), this, [self] {
+        if (self)
+            self->refresh();
     });
 }
 
@@ -279,6 +284,10 @@ void PopoverViewController::refreshBars()
         QString text = L(QStringLiteral("conflict"));
         text.replace(QStringLiteral("%@"), *readings_.conflict);
         conflictBar->setTitleStr(text);
+        conflictBar->show();
+    } else if (const std::optional<QString> text = DisplayWarning::text(*services_.engine)) {
+        // Colours that could not be set share the bar: the filter must not look as if it worked.
+        conflictBar->setTitleStr(*text);
         conflictBar->show();
     } else {
         conflictBar->hide();

@@ -1,38 +1,30 @@
 #pragma once
-// The Linux/X11 backends of the platform interfaces, built together for the application.
-// Free of X11 headers so that the application entry can include it.
+// The Linux platform: one set of services, whichever display backend the session allows.
+// Display backends are tried in order (X11 RandR on a real X server, then wlroots' gamma
+// control); when none takes the displays the program still runs, and says why.
 
-#include "platform/Backlight.h"
-#include "platform/DDCTransport.h"
-#include "platform/DisplayServices.h"
-#include "platform/HotKeyService.h"
-#include "platform/RunningApplications.h"
-#include "platform/SleepWatcher.h"
+#include "platform/Platform.h"
 
-#include <functional>
-#include <memory>
-
-class LinuxPlatform {
+class LinuxPlatform : public Platform {
 public:
-    // Absent when there is no X display to talk to.
-    static std::unique_ptr<LinuxPlatform> create();
-    // Whether an X display can be opened at all (checked before the toolkit starts).
-    static bool displayReachable();
-    ~LinuxPlatform();
+    ~LinuxPlatform() override;
 
-    DisplayServices& displays();
-    HotKeyService& hotKeys();
-    SleepWatcher& sleepWatcher();
-    RunningApplications& runningApplications();
-    // The built-in panel's backlight (/sys/class/backlight, logind).
-    const Backlight& backlight();
-    // DDC/CI to external monitors over i2c-dev.
-    DDCTransport& ddcTransport();
-    // SIGINT, SIGTERM and SIGHUP arrive here on the main thread.
-    void onTerminationRequest(std::function<void()> handler);
+    DisplayServices& displays() override;
+    std::string displayBackend() const override;
+    HotKeyService& hotKeys() override;
+    SleepWatcher& sleepWatcher() override;
+    RunningApplications& runningApplications() override;
+    const Backlight& backlight() override;
+    DDCTransport& ddcTransport() override;
+    ArchiveExtractor& archiveExtractor() override;
+    ProcessLauncher& processLauncher() override;
+    Installer& installer() override;
+    void onTerminationRequest(std::function<void()> handler) override;
+
+    struct Parts;
 
 private:
-    struct Parts;
+    friend class Platform;
     explicit LinuxPlatform(std::unique_ptr<Parts> parts);
     std::unique_ptr<Parts> parts_;
 };

@@ -8,12 +8,20 @@
 
 bool UnixLocalOwner::peerIsOwner(qintptr socketDescriptor)
 {
+#ifdef __APPLE__
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (getpeereid(static_cast<int>(socketDescriptor), &uid, &gid) != 0)
+        return false;
+    return uid == getuid();
+#else
     ucred credentials {};
     socklen_t length = sizeof credentials;
     if (getsockopt(static_cast<int>(socketDescriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0
         || length != sizeof credentials)
         return false;
     return credentials.uid == getuid();
+#endif
 }
 
 bool UnixLocalOwner::folderIsPrivate(const QString& path)

@@ -7,6 +7,7 @@
 #include "platform/macos/LibprocRunningApplications.h"
 #include "platform/macos/MacInstaller.h"
 #include "platform/macos/QuartzDisplayServices.h"
+#include "platform/linux/TerminationSignals.h"
 
 struct MacPlatform::Parts {
     QuartzDisplayServices displays;
@@ -15,10 +16,15 @@ struct MacPlatform::Parts {
     LibprocRunningApplications runningApplications;
     DisplayServicesBacklight backlight;
     IOAVServiceTransport ddcTransport;
+    ArchiveExtractor& extractor;
+    ProcessLauncher& launcher;
     MacInstaller installer;
+    std::unique_ptr<TerminationSignals> terminationSignals;
 
     Parts(ArchiveExtractor& extractor, ProcessLauncher& launcher)
-        : installer(extractor, launcher)
+        : extractor(extractor)
+        , launcher(launcher)
+        , installer(extractor, launcher)
     {
     }
 };
@@ -37,3 +43,10 @@ RunningApplications& MacPlatform::runningApplications() { return parts_->running
 const Backlight& MacPlatform::backlight() { return parts_->backlight.functions(); }
 DDCTransport& MacPlatform::ddcTransport() { return parts_->ddcTransport; }
 Installer& MacPlatform::installer() { return parts_->installer; }
+ArchiveExtractor& MacPlatform::archiveExtractor() { return parts_->extractor; }
+ProcessLauncher& MacPlatform::processLauncher() { return parts_->launcher; }
+
+void MacPlatform::onTerminationRequest(std::function<void()> handler)
+{
+    parts_->terminationSignals = std::make_unique<TerminationSignals>([handler = std::move(handler)](int) { handler(); });
+}

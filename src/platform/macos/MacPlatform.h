@@ -2,35 +2,30 @@
 // The macOS backends of the platform interfaces, built together for the application.
 // Free of system headers so that the application entry can include it.
 
-#include "platform/Backlight.h"
-#include "platform/DDCTransport.h"
-#include "platform/DisplayServices.h"
-#include "platform/HotKeyService.h"
-#include "platform/RunningApplications.h"
-#include "platform/SleepWatcher.h"
+#include "platform/Platform.h"
 
 #include <memory>
 
-class ArchiveExtractor;
-class Installer;
-class ProcessLauncher;
-
-class MacPlatform {
+class MacPlatform : public Platform {
 public:
     // The installer unpacks updates with extractor and starts its swap script with launcher.
     MacPlatform(ArchiveExtractor& extractor, ProcessLauncher& launcher);
-    ~MacPlatform();
+    ~MacPlatform() override;
 
-    DisplayServices& displays();
-    HotKeyService& hotKeys();
-    SleepWatcher& sleepWatcher();
-    RunningApplications& runningApplications();
+    DisplayServices& displays() override;
+    std::string displayBackend() const override { return "quartz"; }
+    HotKeyService& hotKeys() override;
+    SleepWatcher& sleepWatcher() override;
+    RunningApplications& runningApplications() override;
     // The built-in panel's backlight (DisplayServices framework).
-    const Backlight& backlight();
+    const Backlight& backlight() override;
     // DDC/CI to external monitors through IOAVService.
-    DDCTransport& ddcTransport();
+    DDCTransport& ddcTransport() override;
+    ArchiveExtractor& archiveExtractor() override;
+    ProcessLauncher& processLauncher() override;
     // Swaps in an update's bundle after we quit.
-    Installer& installer();
+    Installer& installer() override;
+    void onTerminationRequest(std::function<void()> handler) override;
 
 private:
     struct Parts;
