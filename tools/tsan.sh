@@ -15,7 +15,7 @@ cmake --build build-tsan -j "$(nproc)" --target "${programs[@]/%/_tests}" ambran
 # mutexes, atomics in its libraries) is invisible here: calls made from inside Qt are not
 # checked (ignore_noninstrumented_modules), every access from this project's code is. Some
 # tests start helper processes from a threaded program (die_after_fork=0).
-export TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:ignore_noninstrumented_modules=1:second_deadlock_stack=1"
+export TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:ignore_noninstrumented_modules=1:second_deadlock_stack=1:suppressions=$PWD/tests/support/tsan.supp"
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 export AMBRANO_RELEASE_TOOL=$PWD/build-tsan/tools/ambrano-release
