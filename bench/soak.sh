@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Drives the running app through thousands of operations of each kind — shortcut toggles,
 # panel open/close, warmth drags, display plug/unplug, wake from sleep — once with an XEmbed
-# tray (trayer) and once with a StatusNotifierItem host (bench/sni_host on a private bus), on a
+# tray (trayer) and once with a StatusNotifierItem host (tests/support/sni_host on a private bus), on a
 # private Xorg, and prints the app's resident memory after every 1,000 operations of each kind.
 #   bench/soak.sh [operations per kind, default 2000] [xembed|sni ...]
 # SOAK_KINDS picks some of the kinds (default "toggle panel drag plug wake").
@@ -18,7 +18,7 @@ if [ -z "${SOAK_INNER:-}" ]; then
     cmake --build "$build" --target ambrano gamma_probe fake_logind sni_host >/dev/null
   fi
   export SOAK_INNER=1 AMBRANO_BIN=$build/src/ambrano GAMMA_PROBE=$build/tests/gamma_probe \
-    FAKE_LOGIND=$build/tests/fake_logind SNI_HOST=$build/bench/sni_host
+    FAKE_LOGIND=$build/tests/fake_logind SNI_HOST=$build/tests/sni_host
   exec "$here/tests/support/with-xorg.sh" "$0" "$@"
 fi
 
@@ -124,7 +124,7 @@ for TRAY in "${trays[@]}"; do
     E2E_PIDS+=("$HOST_PID")
     wait_for "the SNI host" grep -q ready "$E2E_HOME/sni.log"
     start_app
-    wait_for "the item on the SNI host" grep -q 'sni_host: item' "$E2E_HOME/sni.log"
+    wait_for "the item on the SNI host" grep -q '^item ' "$E2E_HOME/sni.log"
   fi
   sleep 1
   BASE=$(windows_now) LOST=0

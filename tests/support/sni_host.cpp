@@ -1,6 +1,8 @@
 // A stand-in StatusNotifierWatcher and host on the session bus (a private one in tests), as
-// a panel such as KDE Plasma or waybar runs it. Usage:
-//   sni_host                   watcher + host; prints "item SERVICE" for each registration
+// a panel such as KDE Plasma or waybar runs it: like a real host it reads the item's icon at
+// registration and on every NewIcon (the soak measures the app under that). Usage:
+//   sni_host                   watcher + host; prints "ready", then "item SERVICE" for each
+//                              registration; on SIGTERM, "fetched N icons"
 //   sni_host activate X Y      Activate(X, Y) on the first registered item (a left click)
 //   sni_host contextmenu X Y   ContextMenu(X, Y) (a host that draws no menus itself)
 //   sni_host menu              the item's exported menu, one "label" per line ("-" separators)
@@ -15,10 +17,15 @@
 #include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,6 +47,7 @@ public:
     QStringList items() const { return items_; }
     bool hostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
+    int fetches = 0;
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message)
@@ -49,9 +57,33 @@ public slots:
         items_ << item;
         std::printf("item %s\n", qPrintable(item));
         std::fflush(stdout);
+        const qsizetype slash = item.indexOf('/');
+        QDBusConnection::sessionBus().connect(slash < 0 ? item : item.left(slash),
+            slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash), kItem, QStringLiteral("NewIcon"),
+            this, SLOT(fetchIcon()));
         emit StatusNotifierItemRegistered(item);
+        fetchIcon();
     }
     void RegisterStatusNotifierHost(const QString&) {}
+
+private slots:
+    void fetchIcon()
+    {
+        if (items_.isEmpty())
+            return;
+        const QString item = items_.last();
+        const qsizetype slash = item.indexOf('/');
+        QDBusMessage get = QDBusMessage::createMethodCall(slash < 0 ? item : item.left(slash),
+            slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << kItem << QStringLiteral("IconPixmap");
+        auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
+        connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+            if (!call->isError())
+                ++fetches;
+            call->deleteLater();
+        });
+    }
 
 signals:
     void StatusNotifierItemRegistered(const QString& service);
@@ -136,14 +168,25 @@ int main(int argc, char** argv)
     }
     if (args.isEmpty()) {
         QObject root;
-        new Watcher(&root);
+        auto* watcher = new Watcher(&root);
         if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &root, QDBusConnection::ExportAdaptors)
             || !bus.registerService(QStringLiteral("org.kde.StatusNotifierHost-%1").arg(QCoreApplication::applicationPid()))
             || !bus.registerService(kWatcher)) {
             std::fprintf(stderr, "sni_host: cannot own %s\n", qPrintable(kWatcher));
             return 1;
         }
-        return QCoreApplication::exec();
+        // SIGTERM ends the loop through a pipe, so the count is printed from the main thread.
+        static int stopPipe[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, stopPipe) != 0)
+            return 1;
+        std::signal(SIGTERM, [](int) { (void)!write(stopPipe[1], "x", 1); });
+        QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
+        QObject::connect(&stop, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+        std::printf("ready\n");
+        std::fflush(stdout);
+        const int status = QCoreApplication::exec();
+        std::printf("fetched %d icons\n", watcher->fetches);
+        return status;
     }
 
     QString service, path;

@@ -2,6 +2,7 @@
 
 #include "platform/ArchiveExtractor.h"
 #include "platform/ProcessLauncher.h"
+#include "platform/UpdateUnpacking.h"
 
 #include <CoreFoundation/CoreFoundation.h>
 
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 
 namespace {
 
@@ -23,25 +23,6 @@ const QString kSwapScript = QStringLiteral(
     "rm -rf \"$3.new\" \"$3.old\" && /usr/bin/ditto \"$2\" \"$3.new\" && mv \"$3\" \"$3.old\" && { mv \"$3.new\" \"$3\" || mv \"$3.old\" \"$3\"; }; rm -rf \"$3.new\" \"$3.old\"\n"
     "/usr/bin/xattr -dr com.apple.quarantine \"$3\" 2>/dev/null\n"
     "/usr/bin/open \"$3\"");
-
-// The version names a folder in the temporary folder: it must stay one plain name.
-bool usableInFolderName(const QString& version)
-{
-    return !version.isEmpty() && !version.contains(QLatin1Char('/')) && !version.contains(QChar(0))
-        && version != QLatin1String(".") && version != QLatin1String("..") && version.toUtf8().size() <= 200;
-}
-
-bool isPlainFolder(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.isDir() && !info.isSymLink();
-}
-
-bool isPlainExecutable(const QString& path)
-{
-    const QFileInfo info(path);
-    return info.isFile() && !info.isSymLink() && info.isExecutable();
-}
 
 std::optional<QString> toQString(CFTypeRef value)
 {
@@ -109,61 +90,24 @@ bool MacInstaller::install(const QByteArray& archive, const QString& version)
 {
     // Not running from a bundle (a build folder): nothing to replace.
     const std::optional<QString> bundle = bundleForExecutable(runningExecutable_);
-    if (!bundle || !usableInFolderName(version) || runningPid_ <= 0)
+    if (!bundle || runningPid_ <= 0)
         return false;
-
-    // A fresh work folder that only we can write to. A link in its place is removed, never
-    // followed, and an old folder we cannot remove stops the installation.
-    const QString work = QDir(temporaryFolder_).filePath(QStringLiteral("veskupdate-") + version);
-    const QFileInfo existing(work);
-    if (existing.isSymLink() || (existing.exists() && !existing.isDir()))
-        QFile::remove(work);
-    else if (existing.exists())
-        QDir(work).removeRecursively();
-    if (!QDir().mkpath(temporaryFolder_)
-        || !QDir().mkdir(work, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-        return false;
-
-    const QString zip = QDir(work).filePath(QStringLiteral("u.zip"));
-    {
-        QFile file(zip);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(archive) != archive.size())
-            return false;
-    }
-    if (!extractor_.extract(zip, work))
-        return false;
-
-    // The first ".app" name in the order the file system lists them.
-    const QStringList names = QDir(work).entryList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Unsorted);
-    QString newBundle;
-    for (const QString& name : names) {
-        if (name.endsWith(QLatin1String(".app"))) {
-            newBundle = QDir(work).filePath(name);
-            break;
-        }
-    }
+    const std::optional<QString> newBundle = UpdateUnpacking::unpack(extractor_, temporaryFolder_, version, archive);
     // A bundle that could not start would replace a working one; an older signed archive
     // served under a newer version would be a downgrade the user never sees.
     const QString executable = QStringLiteral("/Contents/MacOS/") + QFileInfo(runningExecutable_).fileName();
-    if (newBundle.isEmpty() || !isPlainFolder(newBundle) || !isPlainExecutable(newBundle + executable)
-        || bundleVersion(newBundle) != version)
+    if (!newBundle || !UpdateUnpacking::isPlainExecutable(*newBundle + executable) || bundleVersion(*newBundle) != version)
         return false;
 
     // Copies made from it would keep the attribute; the script clears it once more after the swap.
-    run_(QStringLiteral("/usr/bin/xattr"), {QStringLiteral("-dr"), QStringLiteral("com.apple.quarantine"), newBundle});
-
-    const QString script = QDir(work).filePath(QStringLiteral("swap.sh"));
-    {
-        QSaveFile file(script);
-        const QByteArray text = kSwapScript.toUtf8();
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-            return false;
-    }
-    run_(QStringLiteral("/bin/chmod"), {QStringLiteral("+x"), script});
+    run_(QStringLiteral("/usr/bin/xattr"), {QStringLiteral("-dr"), QStringLiteral("com.apple.quarantine"), *newBundle});
+    const std::optional<QString> script = UpdateUnpacking::writeScript(*newBundle, kSwapScript);
+    if (!script)
+        return false;
+    run_(QStringLiteral("/bin/chmod"), {QStringLiteral("+x"), *script});
 
     // Without the script nobody would open the app again after it quits: then it stays.
-    return launcher_.startDetached(QStringLiteral("/bin/bash"), {script, QString::number(runningPid_), newBundle, *bundle});
+    return launcher_.startDetached(QStringLiteral("/bin/bash"), {*script, QString::number(runningPid_), *newBundle, *bundle});
 }
 
 void MacInstaller::waitFor(const QString& program, const QStringList& arguments)
