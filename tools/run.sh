@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts Ambrano in the current X session.
+# Sets up, builds and starts Ambrano in the current desktop session (X11 or Wayland).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-if [ -z "${DISPLAY:-}" ]; then
-    echo "ambrano: no X display to run on (DISPLAY is not set); start it from an X session" >&2
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "ambrano: no display server to run on (neither DISPLAY nor WAYLAND_DISPLAY is set); start it from a desktop session" >&2
     exit 1
 fi
 bash tools/setup.sh
