@@ -1,26 +1,12 @@
 #include "platform/macos/LibprocRunningApplications.h"
 
-#include <CoreFoundation/CoreFoundation.h>
+#include "platform/macos/BundleInfo.h"
+
 #include <libproc.h>
 
 #include <QFileInfo>
 
 #include <unistd.h>
-
-namespace {
-
-std::optional<QString> toQString(CFStringRef text)
-{
-    if (!text)
-        return std::nullopt;
-    const CFIndex size = CFStringGetMaximumSizeForEncoding(CFStringGetLength(text), kCFStringEncodingUTF8) + 1;
-    QByteArray buffer(size, '\0');
-    if (!CFStringGetCString(text, buffer.data(), size, kCFStringEncodingUTF8))
-        return std::nullopt;
-    return QString::fromUtf8(buffer.constData());
-}
-
-}  // namespace
 
 LibprocRunningApplications::LibprocRunningApplications(std::uint32_t uid, std::int64_t selfPid)
     : uid_(uid)
@@ -79,17 +65,5 @@ std::optional<QString> LibprocRunningApplications::enclosingBundle(const QString
 
 std::optional<QString> LibprocRunningApplications::bundleIdentifier(const QString& bundlePath)
 {
-    const QByteArray path = bundlePath.toUtf8();
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(kCFAllocatorDefault,
-        reinterpret_cast<const UInt8*>(path.constData()), path.size(), true);
-    if (!url)
-        return std::nullopt;
-    CFBundleRef bundle = CFBundleCreate(kCFAllocatorDefault, url);
-    CFRelease(url);
-    if (!bundle)
-        return std::nullopt;
-    // Owned by the bundle: converted before the bundle is released.
-    std::optional<QString> identifier = toQString(CFBundleGetIdentifier(bundle));
-    CFRelease(bundle);
-    return identifier;
+    return BundleInfo::identifier(bundlePath);
 }

@@ -3,8 +3,8 @@
 #include "platform/ArchiveExtractor.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/UpdateUnpacking.h"
+#include "platform/macos/BundleInfo.h"
 
-#include <CoreFoundation/CoreFoundation.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,18 +23,6 @@ const QString kSwapScript = QStringLiteral(
     "rm -rf \"$3.new\" \"$3.old\" && /usr/bin/ditto \"$2\" \"$3.new\" && mv \"$3\" \"$3.old\" && { mv \"$3.new\" \"$3\" || mv \"$3.old\" \"$3\"; }; rm -rf \"$3.new\" \"$3.old\"\n"
     "/usr/bin/xattr -dr com.apple.quarantine \"$3\" 2>/dev/null\n"
     "/usr/bin/open \"$3\"");
-
-std::optional<QString> toQString(CFTypeRef value)
-{
-    if (!value || CFGetTypeID(value) != CFStringGetTypeID())
-        return std::nullopt;
-    const auto text = static_cast<CFStringRef>(value);
-    const CFIndex size = CFStringGetMaximumSizeForEncoding(CFStringGetLength(text), kCFStringEncodingUTF8) + 1;
-    QByteArray buffer(size, '\0');
-    if (!CFStringGetCString(text, buffer.data(), size, kCFStringEncodingUTF8))
-        return std::nullopt;
-    return QString::fromUtf8(buffer.constData());
-}
 
 }  // namespace
 
@@ -71,19 +59,7 @@ std::optional<QString> MacInstaller::bundleForExecutable(const QString& executab
 
 std::optional<QString> MacInstaller::bundleVersion(const QString& bundle)
 {
-    const QByteArray path = bundle.toUtf8();
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(kCFAllocatorDefault,
-        reinterpret_cast<const UInt8*>(path.constData()), path.size(), true);
-    if (!url)
-        return std::nullopt;
-    CFBundleRef info = CFBundleCreate(kCFAllocatorDefault, url);
-    CFRelease(url);
-    if (!info)
-        return std::nullopt;
-    // Owned by the bundle: converted before the bundle is released.
-    std::optional<QString> version = toQString(CFBundleGetValueForInfoDictionaryKey(info, CFSTR("CFBundleShortVersionString")));
-    CFRelease(info);
-    return version;
+    return BundleInfo::shortVersion(bundle);
 }
 
 bool MacInstaller::install(const QByteArray& archive, const QString& version)
