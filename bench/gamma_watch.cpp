@@ -29,6 +29,7 @@
 //       resource-id base> <major> <minor> <width> <height>" (the size of an image put, else
 //       0 0) and "<monotonic ms> button <1 press|0 release>"
 // --poll-us P sets the pause between two reads (default 200 µs).
+#include "MonotonicClock.h"
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -60,13 +61,6 @@ RRCrtc crtc = 0;
 long pollNs = 200000;
 // Called before each read while polling.
 void (*beforeRead)() = nullptr;
-
-double nowMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 void pause(long ns)
 {
@@ -276,6 +270,20 @@ bool startRecording(KeyCode key)
 
 // --- reset-recover --------------------------------------------------------------------------
 
+// Every mode watches the first active CRTC of the display it is given.
+void openDisplayAndFirstCrtc()
+{
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy)
+        die("no display");
+    XSetErrorHandler(ignoreErrors);
+    const std::vector<RRCrtc> crtcs = activeCrtcs();
+    if (crtcs.empty())
+        die("no active CRTC");
+    crtc = crtcs.front();
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
 void pressHotkeyAndWait()
 {
     const Ramp before = read(crtc);
@@ -300,15 +308,7 @@ int resetRecover(int argc, char** argv)
         else
             return 2;
     }
-    dpy = XOpenDisplay(nullptr);
-    if (!dpy)
-        die("no display");
-    XSetErrorHandler(ignoreErrors);
-    const std::vector<RRCrtc> crtcs = activeCrtcs();
-    if (crtcs.empty())
-        die("no active CRTC");
-    crtc = crtcs.front();
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+    openDisplayAndFirstCrtc();
     srand(static_cast<unsigned>(nowMs()));
     for (int r = 0; r < resets; ++r) {
         if (toggle) {
@@ -481,15 +481,7 @@ int main(int argc, char** argv)
     if (command && !command[0])
         return usage();
 
-    dpy = XOpenDisplay(nullptr);
-    if (!dpy)
-        die("no display");
-    XSetErrorHandler(ignoreErrors);
-    const std::vector<RRCrtc> crtcs = activeCrtcs();
-    if (crtcs.empty())
-        die("no active CRTC");
-    crtc = crtcs.front();
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+    openDisplayAndFirstCrtc();
 
     if (mode == "reset") {
         resetAll();

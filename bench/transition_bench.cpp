@@ -2,6 +2,7 @@
 // and when each step was written, in CLOCK_MONOTONIC milliseconds (the clock gamma_watch
 // uses, so a second process polling the CRTC can line its readings up with these).
 //   transition_bench [FROM TO [SECONDS]]     default 20 80 0.35
+#include "MonotonicClock.h"
 #include "engine/VeskEngine.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11DisplayServices.h"
@@ -14,17 +15,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <vector>
-
-namespace {
-
-double nowMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {

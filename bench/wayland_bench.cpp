@@ -3,6 +3,7 @@
 // of one 0.35 s transition. Run by bench/wayland-side-by-side.py; prints one figure a line:
 //   latency <ms>            (one per warmth change, the slower of the two outputs)
 //   step <ms since start>   (each set_gamma of the transition on the first output)
+#include "MonotonicClock.h"
 #include "engine/VeskEngine.h"
 #include "platform/linux/WlrGammaDisplays.h"
 #include "support/StandInCompositor.h"
@@ -15,17 +16,6 @@
 #include <cstdio>
 #include <mutex>
 #include <unistd.h>
-
-namespace {
-
-double nowMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
