@@ -104,19 +104,19 @@ def test_names(build):
 
 
 def home_test(rel, names):
-    """The test program most likely to see a fault in this file, by folder and name."""
+    """The test program most likely to see a fault in this file: the one of its folder."""
     parts = rel.split("/")
     base = os.path.basename(rel)
+    wanted = [parts[1]]
     if parts[1] == "platform" and len(parts) > 3:
-        if parts[2] == "macos":
-            return "macos"
+        wanted = {"macos": ["platform_macos", "macos"]}.get(parts[2], ["platform_linux", "platform"])
         if base.startswith("X11"):
-            return "x11"
-        if base.startswith("Wlr"):
-            return "wayland"
-        if base.startswith(("Sysfs", "I2C")):
-            return "brightness"
-    return parts[1] if parts[1] in names else None
+            wanted = ["platform_linux_x11", "x11"]
+        elif base.startswith("Wlr"):
+            wanted = ["platform_linux_wayland", "wayland"]
+        elif base.startswith(("Sysfs", "I2C")):
+            wanted = ["platform_linux", "brightness"]
+    return next((w for w in wanted if w in names), None)
 
 
 def run(cmd, cwd, timeout):
