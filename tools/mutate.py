@@ -7,7 +7,7 @@ For every fault the script rebuilds (only what depends on the file), runs the te
 of the file's folder first and, if that passes, the other unit test programs; with --suite all
 a fault that survives those also meets the end-to-end scripts. The file is always put back.
 
-    tools/mutate.py [--build DIR] [--per-file N] [--suite unit|all] [--out FILE] [paths...]
+    tools/mutate.py [--build DIR] [--per-file N] [--suite unit|all] [--out FILE] [--resume] [paths...]
 
 Paths default to every .cpp under src/. Results go to FILE as tab-separated lines
 (id, verdict, killer) so two runs can be compared with --compare OLD.
@@ -143,6 +143,7 @@ def main():
     ap.add_argument("--out", default="mutants.tsv")
     ap.add_argument("--compare", help="an earlier --out file: list faults it killed that now survive")
     ap.add_argument("--list", action="store_true", help="only list the faults")
+    ap.add_argument("--resume", action="store_true", help="keep the verdicts already in --out")
     args = ap.parse_args()
 
     paths = args.paths or [os.path.join(dp, f) for dp, _, fs in os.walk(os.path.join(ROOT, "src"))
@@ -170,9 +171,16 @@ def main():
                                                             text=True).stdout.strip())
 
     results = []
+    done = {}
+    if args.resume and os.path.exists(args.out):
+        done = {l.split("\t")[0]: l for l in open(args.out) if l.count("\t") >= 3}
     with open(args.out, "w") as out:
         for i, (rel, lines, (n, op, new)) in enumerate(plan, 1):
             ident = f"{rel}:{n}:{op}:{hashlib.sha1(new.encode()).hexdigest()[:6]}"
+            if ident in done:
+                out.write(done[ident])
+                results.append(tuple(done[ident].split("\t")[:3]))
+                continue
             path = os.path.join(ROOT, rel)
             mutated = lines[:n - 1] + ([new] if op != "drop" else ["// dropped"]) + lines[n:]
             original = "\n".join(lines)
@@ -180,15 +188,19 @@ def main():
             try:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write("\n".join(mutated))
-                if run(["cmake", "--build", args.build], ROOT, 900) != 0:
+                home = home_test(rel, names)
+                build = ["cmake", "--build", args.build]
+                verdict, killer = "survived", "-"
+                # The folder's own program first: most faults die there, without relinking the rest.
+                if home in unit and run(build + ["--target", f"{home}_tests"], ROOT, 900) != 0:
+                    verdict, killer = "killed", "build"
+                elif home in unit and not ctest(args.build, f"^{home}$"):
+                    verdict, killer = "killed", home
+                elif run(build, ROOT, 900) != 0:
                     verdict, killer = "killed", "build"
                 else:
-                    home = home_test(rel, names)
-                    order = ([home] if home in unit else []) + [t for t in unit if t != home]
-                    verdict, killer = "survived", "-"
-                    if home in unit and not ctest(args.build, f"^{home}$"):
-                        verdict, killer = "killed", home
-                    elif not ctest(args.build, "^(" + "|".join(order) + ")$"):
+                    order = [t for t in unit if t != home]
+                    if not ctest(args.build, "^(" + "|".join(order) + ")$"):
                         verdict, killer = "killed", "unit"
                     elif args.suite == "all" and not ctest(args.build, ".", "^(" + "|".join(unit) + ")$"):
                         verdict, killer = "killed", "e2e"
