@@ -10,8 +10,12 @@
 #include <QFile>
 
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
+
+std::vector<int> hours() { return {AppSettings::dayStart(), AppSettings::eveningStart(), AppSettings::nightStart()}; }
 
 class AppSettingsTest : public ::testing::Test {
 protected:
@@ -36,42 +40,31 @@ TEST_F(AppSettingsTest, AMissingOrDamagedFileGivesTheDefaults)
             file.close();
             SettingsStore::shared().open(settings.path());
         }
-        EXPECT_EQ(AppSettings::dayStart(), 6);
-        EXPECT_EQ(AppSettings::eveningStart(), 18);
-        EXPECT_EQ(AppSettings::nightStart(), 22);
+        EXPECT_EQ(hours(), (std::vector<int>{6, 18, 22}));
         EXPECT_EQ(AppSettings::brightnessFloor(), 10.0);
         EXPECT_FALSE(AppSettings::autoSchedule() || AppSettings::useSolar() || AppSettings::hasLocation());
     }
 }
 
-TEST_F(AppSettingsTest, HoursAreClampedOnWriteAndAnnouncedButReadAsStored)
+TEST_F(AppSettingsTest, WritesAreClampedAndAnnouncedButReadAsStored)
 {
     AppSettings::setDayStart(-5);
     EXPECT_EQ(AppSettings::dayStart(), 0);
     AppSettings::setDayStart(5);
     AppSettings::setEveningStart(24);
     AppSettings::setNightStart(21);
-    EXPECT_EQ(AppSettings::dayStart(), 5);
-    EXPECT_EQ(AppSettings::eveningStart(), 23);
-    EXPECT_EQ(AppSettings::nightStart(), 21);
-    EXPECT_EQ(posts, 4);
-    // Another writer's values: an int reads back as it is, anything else as the default.
-    const QJsonValue stored[] = {30, QStringLiteral("21"), qint64(1) << 40, -(qint64(1) << 40), 7.5};
-    const int read[] = {30, 22, 22, 22, 22};
-    for (int i = 0; i < 5; ++i) {
-        SettingsStore::shared().setValue(QStringLiteral("vesk.nightStart"), stored[i]);
-        EXPECT_EQ(AppSettings::nightStart(), read[i]) << i;
-    }
-}
-
-TEST_F(AppSettingsTest, SwitchesAnnounceThemselvesAndExtremeDimLowersTheFloor)
-{
+    EXPECT_EQ(hours(), (std::vector<int>{5, 23, 21}));
     AppSettings::setExtremeDim(true);
     AppSettings::setAutoSchedule(true);
     AppSettings::setUseSolar(true);
-    EXPECT_EQ(posts, 3);
-    EXPECT_EQ(AppSettings::brightnessFloor(), 1.0);
-    EXPECT_TRUE(AppSettings::autoSchedule() && AppSettings::useSolar());
+    EXPECT_TRUE(AppSettings::brightnessFloor() == 1.0 && AppSettings::autoSchedule() && AppSettings::useSolar());
+    EXPECT_EQ(posts, 7);
+    // Another writer's hour: an int reads back as it is, anything else as the default.
+    const std::pair<QJsonValue, int> stored[] = {{30, 30}, {QStringLiteral("21"), 22}, {qint64(1) << 40, 22}, {-(qint64(1) << 40), 22}, {7.5, 22}};
+    for (const auto& [value, read] : stored) {
+        SettingsStore::shared().setValue(QStringLiteral("vesk.nightStart"), value);
+        EXPECT_EQ(AppSettings::nightStart(), read) << read;
+    }
 }
 
 TEST_F(AppSettingsTest, EitherCoordinateMakesALocationButNotAnInfiniteOrNaNOne)
@@ -85,5 +78,5 @@ TEST_F(AppSettingsTest, EitherCoordinateMakesALocationButNotAnInfiniteOrNaNOne)
     }
     AppSettings::setLocationName(QStringLiteral("Somewhere"));
     EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Somewhere"));
-    EXPECT_EQ(posts, 0);
+    EXPECT_EQ(posts, 0);  // the place is not a behaviour setting
 }

@@ -10,26 +10,10 @@
 #include <QThread>
 
 #include <memory>
-#include <vector>
 
 namespace {
 
 const QByteArray madrid = R"({"status":"success","country":"Spain","city":"Madrid","lat":40.4,"lon":-3.7})";
-
-struct Outcome {
-    int calls = 0;
-    bool ok = false;
-    bool onMainThread = false;
-};
-
-std::function<void(bool)> recordInto(const std::shared_ptr<Outcome>& outcome)
-{
-    return [outcome](bool ok) {
-        ++outcome->calls;
-        outcome->ok = ok;
-        outcome->onMainThread = QThread::currentThread() == qApp->thread();
-    };
-}
 
 class GeoTest : public ::testing::Test {
 protected:
@@ -43,34 +27,34 @@ protected:
     }
     ~GeoTest() override { Geo::setService(savedUrl, savedTimeout); }
 
+    // Starts a lookup; its completions are counted, and whether the last ran on the main thread.
+    void detect() { Geo::detect([this](bool ok) { results.push_back(ok && QThread::currentThread() == qApp->thread()); }); }
     // Runs one lookup to its end and a little beyond, to catch a second completion.
-    Outcome detect()
+    void detectAndWait()
     {
-        auto outcome = std::make_shared<Outcome>();
-        Geo::detect(recordInto(outcome));
-        EXPECT_TRUE(waitFor([outcome] { return outcome->calls > 0; }));
+        results.clear();
+        detect();
+        EXPECT_TRUE(waitFor([this] { return !results.empty(); }));
         spin(100);
-        return *outcome;
     }
-    void expectStored(double lat, double lon, const QString& name)
+    void expectStored(double lat, double lon, const char* name)
     {
-        EXPECT_EQ(AppSettings::latitude(), lat);
-        EXPECT_EQ(AppSettings::longitude(), lon);
-        EXPECT_EQ(AppSettings::locationName(), name);
+        EXPECT_TRUE(AppSettings::latitude() == lat && AppSettings::longitude() == lon);
+        EXPECT_EQ(AppSettings::locationName(), QString::fromUtf8(name));
     }
 
     const QString savedUrl = Geo::serviceUrl();
     const int savedTimeout = Geo::timeoutMs();
     FreshSettings settings;
     LoopbackServer server;
+    std::vector<bool> results;  // true: stored, and told so on the main thread
 };
 
 }  // namespace
 
 TEST(GeoDecode, TakesFiniteNumericCoordinatesAndTheNonEmptyNames)
 {
-    struct Case { QByteArray body; bool ok; double lat = 0, lon = 0; const char* name = ""; };
-    const Case cases[] = {
+    const struct { QByteArray body; bool ok; double lat = 0, lon = 0; const char* name = ""; } cases[] = {
         {madrid, true, 40.4, -3.7, "Madrid, Spain"},
         {R"({"lat":40,"lon":-3})", true, 40, -3},
         {R"({"lat":1,"lon":2,"city":"","country":"Spain"})", true, 1, 2, "Spain"},
@@ -85,14 +69,10 @@ TEST(GeoDecode, TakesFiniteNumericCoordinatesAndTheNonEmptyNames)
         {R"({"lat":40.4,"lon":)", false},
         {"", false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const auto location = Geo::decode(c.body);
         ASSERT_EQ(location.has_value(), c.ok) << c.body.toStdString();
-        if (location) {
-            EXPECT_EQ(location->latitude, c.lat);
-            EXPECT_EQ(location->longitude, c.lon);
-            EXPECT_EQ(location->name, QString::fromUtf8(c.name));
-        }
+        EXPECT_TRUE(!location || (location->latitude == c.lat && location->longitude == c.lon && location->name == QString::fromUtf8(c.name)));
     }
 }
 
@@ -100,9 +80,9 @@ TEST_F(GeoTest, StoresTheAnsweredPlaceAfterAPlainGetOfTheFixedPath)
 {
     Geo::setService(server.url() + QStringLiteral("/"));  // a trailing slash is harmless
     server.setFallback(madrid);
-    const Outcome outcome = detect();
-    EXPECT_TRUE(outcome.calls == 1 && outcome.ok && outcome.onMainThread);
-    expectStored(40.4, -3.7, QStringLiteral("Madrid, Spain"));
+    detectAndWait();
+    EXPECT_EQ(results, std::vector<bool>{true});
+    expectStored(40.4, -3.7, "Madrid, Spain");
     ASSERT_EQ(server.requestHeads().size(), 1);
     const QStringList lines = server.requestHeads().first().split(QStringLiteral("\r\n"));
     EXPECT_EQ(lines.first(), QStringLiteral("GET /json/?fields=status,lat,lon,city,country HTTP/1.1"));
@@ -123,50 +103,43 @@ TEST_F(GeoTest, AFailedLookupKeepsTheStoredPlaceAndCompletesOnce)
         Geo::setService(server.url(), 300);
         QElapsedTimer clock;
         clock.start();
-        const Outcome outcome = detect();
-        EXPECT_TRUE(outcome.calls == 1 && !outcome.ok && outcome.onMainThread);
+        detectAndWait();
+        EXPECT_EQ(results, std::vector<bool>{false});
         EXPECT_GE(clock.elapsed(), response.silent ? 300 : 0);  // the time allowed, not less
-        expectStored(10.5, 20.25, QStringLiteral("Before"));
+        expectStored(10.5, 20.25, "Before");
     }
     EXPECT_EQ(server.requestHeads().size(), 3);
-}
-
-TEST_F(GeoTest, AnAddressThatCannotBeFormedFailsAtOnce)
-{
-    Geo::setService(QString());
-    auto outcome = std::make_shared<Outcome>();
-    Geo::detect(recordInto(outcome));
-    EXPECT_TRUE(outcome->calls == 1 && !outcome->ok);
+    Geo::setService(QString());  // an address that cannot be formed fails at once
+    results.clear();
+    detect();
+    EXPECT_EQ(results, std::vector<bool>{false});
     spin(50);
-    EXPECT_EQ(outcome->calls, 1);
-    expectStored(10.5, 20.25, QStringLiteral("Before"));
+    EXPECT_EQ(results.size(), 1u);
 }
 
-TEST_F(GeoTest, TwoLookupsAtOnceEachCompleteAndTheLaterAnswerWins)
+TEST_F(GeoTest, TwoLookupsAtOnceBothCompleteAndTheLaterAnswerWins)
 {
     LoopbackServer slow;
     slow.setFallback(LoopbackServer::Response::late(madrid, 300));
     server.setFallback(R"({"lat":48.85,"lon":2.35,"city":"Paris","country":"France"})");
-    std::vector<QString> order;
     Geo::setService(slow.url());
-    Geo::detect([&order](bool ok) { order.push_back(QStringLiteral("slow %1").arg(ok)); });
+    detect();
     Geo::setService(server.url());
-    Geo::detect([&order](bool ok) { order.push_back(QStringLiteral("fast %1").arg(ok)); });
-    ASSERT_TRUE(waitFor([&order] { return order.size() >= 2; }));
+    detect();
+    ASSERT_TRUE(waitFor([this] { return results.size() >= 2; }));
     spin(100);
-    EXPECT_EQ(order, (std::vector<QString>{QStringLiteral("fast 1"), QStringLiteral("slow 1")}));
-    expectStored(40.4, -3.7, QStringLiteral("Madrid, Spain"));
+    EXPECT_EQ(results, (std::vector<bool>{true, true}));
+    expectStored(40.4, -3.7, "Madrid, Spain");
 }
 
 TEST_F(GeoTest, StartedFromAnotherThreadItCompletesOnTheMainThread)
 {
     server.setFallback(madrid);
-    auto outcome = std::make_shared<Outcome>();
-    std::unique_ptr<QThread> worker(QThread::create([outcome] { Geo::detect(recordInto(outcome)); }));
+    std::unique_ptr<QThread> worker(QThread::create([this] { detect(); }));
     worker->start();
     ASSERT_TRUE(worker->wait(5000));
-    ASSERT_TRUE(waitFor([outcome] { return outcome->calls > 0; }));
+    ASSERT_TRUE(waitFor([this] { return !results.empty(); }));
     spin(100);
-    EXPECT_TRUE(outcome->calls == 1 && outcome->ok && outcome->onMainThread);
-    expectStored(40.4, -3.7, QStringLiteral("Madrid, Spain"));
+    EXPECT_EQ(results, std::vector<bool>{true});
+    expectStored(40.4, -3.7, "Madrid, Spain");
 }

@@ -11,17 +11,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QMenu>
-#include <QTimer>
 #include <QUuid>
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
 namespace {
 
 const double day = VeskEngine::warmthForKelvin(4000), evening = VeskEngine::warmthForKelvin(2700), night = 100.0;
-const QDate june(2025, 6, 21);
+const QDate june(2025, 6, 21), december(2025, 12, 21), march(2025, 3, 20);
 
 class SchedulerTest : public ::testing::Test {
 protected:
@@ -30,10 +29,7 @@ protected:
         displays.addDisplay(1);
         engine.setDisplayServices(&displays);
         engine.onChange = [this](bool on) { changes.push_back(on); };
-        scheduler.now = [this] {
-            ++clockReads;
-            return clockNow;
-        };
+        scheduler.now = [this] { return ++clockReads, clockNow; };
         EventLog::shared().add(marker);
     }
 
@@ -60,22 +56,13 @@ protected:
     FakeDisplayServices displays;
     VeskEngine engine;
     Scheduler scheduler{engine};
-    QDateTime clockNow = QDateTime(june, QTime(12, 0), Qt::LocalTime);
+    QDateTime clockNow;
     int clockReads = 0;
     std::vector<bool> changes;
     const QString marker = QUuid::createUuid().toString();
 };
 
 }  // namespace
-
-TEST_F(SchedulerTest, OffByDefaultAndARefreshTouchesNothing)
-{
-    scheduler.refresh();
-    EXPECT_FALSE(scheduler.isRunning() || engine.enabled());
-    EXPECT_EQ(scheduler.lastWarmth(), -1.0);
-    EXPECT_EQ(displays.writes + clockReads, 0);
-    EXPECT_TRUE(logged().isEmpty());
-}
 
 TEST_F(SchedulerTest, FixedHoursAtTheirBoundaries)
 {
@@ -84,13 +71,11 @@ TEST_F(SchedulerTest, FixedHoursAtTheirBoundaries)
     const struct { qint64 d, e, n; int h, m; double expected; } cases[] = {
         {6, 18, 22, 5, 59, night}, {6, 18, 22, 6, 0, day}, {6, 18, 22, 17, 59, day}, {6, 18, 22, 18, 0, evening},
         {6, 18, 22, 21, 59, evening}, {6, 18, 22, 22, 0, night},
-        // Wrapping past midnight.
-        {8, 20, 1, 0, 30, evening}, {8, 20, 1, 1, 0, night}, {8, 20, 1, 7, 59, night}, {8, 20, 1, 8, 0, day},
-        {8, 20, 1, 20, 0, evening},
+        {8, 20, 1, 0, 30, evening}, {8, 20, 1, 1, 0, night}, {8, 20, 1, 7, 59, night}, {8, 20, 1, 8, 0, day},  // past midnight
         {12, 12, 22, 12, 30, evening},  // equal starts leave no day
-        // Out of range from another writer: neither a crash nor a hang.
-        {25, 3, 30, 2, 0, day}, {25, 3, 30, 3, 0, evening}, {30, -5, maxInt, 12, 0, evening}, {minInt, minInt, minInt, 12, 0, night},
-        {big, -big, 7, 5, 0, evening}, {big, -big, 7, 6, 0, day},  // beyond an int: the defaults 6 and 18
+        // Out of range from another writer: neither a crash nor a hang; beyond an int, the defaults 6 and 18.
+        {25, 3, 30, 2, 0, day}, {25, 3, 30, 3, 0, evening}, {30, -5, maxInt, 12, 0, evening},
+        {minInt, minInt, minInt, 12, 0, night}, {big, -big, 7, 5, 0, evening}, {big, -big, 7, 6, 0, day},
     };
     for (const auto& c : cases) {
         SettingsStore::shared().setValue(QStringLiteral("vesk.dayStart"), c.d);
@@ -103,57 +88,53 @@ TEST_F(SchedulerTest, FixedHoursAtTheirBoundaries)
 TEST_F(SchedulerTest, SolarPeriodsToTheMinuteElseTheFixedHours)
 {
     AppSettings::setAutoSchedule(true);
-    const double inf = std::numeric_limits<double>::infinity(), kNaN = std::numeric_limits<double>::quiet_NaN();
-    const struct { const char* zone; double lat, lon; QDate date; int h, m; double expected; bool solar = true; } cases[] = {
-        // Madrid: sunrise 06:44, sunset 21:48 in June; 08:34 and 17:51 in December.
-        {"Europe/Madrid", 40.4168, -3.7038, june, 6, 43, night}, {"Europe/Madrid", 40.4168, -3.7038, june, 6, 44, day},
-        {"Europe/Madrid", 40.4168, -3.7038, june, 19, 47, day}, {"Europe/Madrid", 40.4168, -3.7038, june, 19, 48, evening},
-        {"Europe/Madrid", 40.4168, -3.7038, june, 21, 47, evening}, {"Europe/Madrid", 40.4168, -3.7038, june, 21, 48, night},
-        {"Europe/Madrid", 40.4168, -3.7038, {2025, 12, 21}, 15, 51, evening},
-        {"Europe/Madrid", 40.4168, -3.7038, {2025, 12, 21}, 17, 51, night},
-        // Reykjavík: sunrise 02:54, sunset 00:03 after midnight, which ends the evening before.
-        {"Atlantic/Reykjavik", 64.1466, -21.9426, june, 2, 53, night}, {"Atlantic/Reykjavik", 64.1466, -21.9426, june, 2, 54, day},
-        {"Atlantic/Reykjavik", 64.1466, -21.9426, june, 22, 2, day}, {"Atlantic/Reykjavik", 64.1466, -21.9426, june, 22, 3, evening},
-        {"Atlantic/Reykjavik", 64.1466, -21.9426, june, 0, 2, evening}, {"Atlantic/Reykjavik", 64.1466, -21.9426, june, 0, 3, night},
-        // The midnight sun has no sunset: the fixed hours; in spring the sun again (sunset 18:00).
-        {"Europe/Madrid", 69.65, 18.96, june, 6, 0, day}, {"Europe/Madrid", 69.65, 18.96, june, 18, 0, evening},
-        {"Europe/Madrid", 69.65, 18.96, june, 23, 0, night}, {"Europe/Madrid", 69.65, 18.96, {2025, 3, 20}, 16, 30, evening},
+    struct Place { const char* zone; double lat, lon; };
+    const Place madrid{"Europe/Madrid", 40.4168, -3.7038}, reykjavik{"Atlantic/Reykjavik", 64.1466, -21.9426},
+        tromso{"Europe/Oslo", 69.65, 18.96}, none{"Europe/Madrid", 0, 0}, notANumber{"Europe/Madrid", std::nan(""), -3.7},
+        infinite{"Europe/Madrid", 40.4, std::numeric_limits<double>::infinity()};
+    const struct { Place place; QDate date; int h, m; double expected; bool solar = true; } cases[] = {
+        // Madrid: sunrise 06:44, sunset 21:48 in June; 08:34 and 17:51 in December. Evening: 2 h before sunset.
+        {madrid, june, 6, 43, night}, {madrid, june, 6, 44, day}, {madrid, june, 19, 47, day}, {madrid, june, 19, 48, evening},
+        {madrid, june, 21, 47, evening}, {madrid, june, 21, 48, night}, {madrid, december, 15, 51, evening},
+        {madrid, december, 17, 51, night},
+        // Sunrise 02:54; the sunset at 00:03 after midnight ends the evening that began the day before.
+        {reykjavik, june, 2, 53, night}, {reykjavik, june, 2, 54, day}, {reykjavik, june, 22, 2, day},
+        {reykjavik, june, 22, 3, evening}, {reykjavik, june, 0, 2, evening}, {reykjavik, june, 0, 3, night},
+        // The midnight sun has no sunset: the fixed hours. In spring, the sun again (sunset 18:00).
+        {tromso, june, 6, 0, day}, {tromso, june, 18, 0, evening}, {tromso, june, 23, 0, night}, {tromso, march, 16, 30, evening},
         // Solar off, no position, or a broken one: the fixed hours.
-        {"Europe/Madrid", 40.4168, -3.7038, june, 6, 0, day, false}, {"Europe/Madrid", 0, 0, june, 6, 0, day},
-        {"Europe/Madrid", kNaN, -3.7038, june, 6, 0, day}, {"Europe/Madrid", 40.4168, -inf, june, 6, 0, day},
+        {madrid, june, 6, 0, day, false}, {none, june, 6, 0, day}, {notANumber, june, 6, 0, day}, {infinite, june, 6, 0, day},
     };
     for (const auto& c : cases) {
-        ScopedTimeZone zone(c.zone);
-        AppSettings::setLatitude(c.lat);
-        AppSettings::setLongitude(c.lon);
+        ScopedTimeZone zone(c.place.zone);
+        AppSettings::setLatitude(c.place.lat);
+        AppSettings::setLongitude(c.place.lon);
         AppSettings::setUseSolar(c.solar);
-        EXPECT_EQ(targetAt(c.h, c.m, c.date), c.expected) << c.lat << ", " << c.lon << " at " << c.h << ":" << c.m;
+        EXPECT_EQ(targetAt(c.h, c.m, c.date), c.expected) << c.place.zone << " " << c.place.lat << " at " << c.h << ":" << c.m;
     }
 }
 
 TEST_F(SchedulerTest, TicksMoveTheWarmthOnlyWhenThePeriodChanges)
 {
-    AppSettings::setAutoSchedule(true);
     scheduler.setTickInterval(5);
+    scheduler.refresh();  // off by default: touches nothing
+    EXPECT_FALSE(scheduler.isRunning() || engine.enabled() || displays.writes || clockReads);
+    AppSettings::setAutoSchedule(true);
     at(5, 59);
     scheduler.refresh();
     EXPECT_TRUE(engine.enabled() && scheduler.isRunning());
     at(6, 0);
     ASSERT_TRUE(waitFor([this] { return scheduler.lastWarmth() == day && !engine.isAnimating(); }, 3000));
-    EXPECT_EQ(engine.warmth(), day);
-    EXPECT_EQ(displays.tables.count(1), 1u);
-    // The user moves the slider within the period: the ticks leave it there.
-    engine.setWarmth(10.0);
+    EXPECT_TRUE(engine.warmth() == day && displays.tables.count(1));
+    engine.setWarmth(10.0);  // the user moves the slider within the period: the ticks leave it there
     const int writes = displays.writes, reads = clockReads;
     at(17, 59);
     spin(100);
     EXPECT_GE(clockReads - reads, 3);
-    EXPECT_EQ(engine.warmth(), 10.0);
-    EXPECT_EQ(displays.writes, writes);
+    EXPECT_TRUE(engine.warmth() == 10.0 && displays.writes == writes);
     at(18, 0);
     ASSERT_TRUE(waitFor([this] { return scheduler.lastWarmth() == evening; }, 3000));
-    // Switched off by the user, then refreshed as after waking from sleep: the period is back.
-    engine.setEnabled(false);
+    engine.setEnabled(false);  // by the user; a refresh, as after waking from sleep, puts the period back
     scheduler.refresh();
     EXPECT_TRUE(engine.enabled());
     EXPECT_EQ(changes, (std::vector<bool>{true, false, true}));
@@ -168,21 +149,5 @@ TEST_F(SchedulerTest, TicksMoveTheWarmthOnlyWhenThePeriodChanges)
     AppSettings::setAutoSchedule(false);
     scheduler.refresh();
     EXPECT_FALSE(scheduler.isRunning());
-    EXPECT_EQ(scheduler.lastWarmth(), -1.0);
-    EXPECT_TRUE(engine.enabled());
-    EXPECT_EQ(logged().size(), 4);
-}
-
-TEST_F(SchedulerTest, KeepsTickingWhileAMenuIsOpen)
-{
-    AppSettings::setAutoSchedule(true);
-    scheduler.setTickInterval(10);
-    // Every reading of the clock flips between day and night, so every tick changes period.
-    scheduler.now = [this] { return QDateTime(june, QTime(++clockReads % 2 ? 12 : 23, 0), Qt::LocalTime); };
-    scheduler.refresh();
-    QMenu menu;
-    menu.addAction(QStringLiteral("Quit"));
-    QTimer::singleShot(300, &menu, &QMenu::close);
-    menu.exec(QPoint(10, 10));  // a nested event loop until the menu closes
-    EXPECT_GE(logged().size(), 6);
+    EXPECT_TRUE(scheduler.lastWarmth() == -1.0 && engine.enabled() && logged().size() == 4);
 }
