@@ -36,20 +36,13 @@ protected:
 
 }  // namespace
 
-TEST_F(VeskEngineTest, EnablingWritesTheSameTablesToEveryDisplayAndDisablingRestores)
+TEST_F(VeskEngineTest, ValuesAreClampedAndWrittenToEveryDisplayUntilDisablingRestores)
 {
-    engine.setEnabled(true);
+    engine.setEnabled(true);  // the evening's 62 at full brightness
     ASSERT_EQ(displays.tables.size(), 2u);
     EXPECT_NEAR(displays.tables.at(1).green[255], 0.6554, 1e-4);
     EXPECT_NEAR(displays.tables.at(1).blue[255], 0.3463, 1e-4);
     EXPECT_EQ(displays.tables.at(1).blue, displays.tables.at(2).blue);
-    engine.toggle();
-    EXPECT_TRUE(displays.tables.empty() && displays.restores == 1);
-    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
-}
-
-TEST_F(VeskEngineTest, ValuesAreClampedAndTheFloorBoundsTheBrightness)
-{
     const std::pair<double, double> warmths[] = {{150, 100}, {-3, 0}, {kNaN, 0}}, brightnesses[] = {{250, 100}, {kNaN, 100}, {3, 10}};
     for (auto [in, out] : warmths)
         EXPECT_EQ((engine.setWarmth(in), engine.warmth()), out) << in;
@@ -58,18 +51,19 @@ TEST_F(VeskEngineTest, ValuesAreClampedAndTheFloorBoundsTheBrightness)
     engine.setBrightnessFloor(1.0);  // extreme dimming
     EXPECT_EQ((engine.setBrightness(0.2), engine.brightness()), 1.0);
     engine.setBrightness(3);
-    engine.setEnabled(true);
     engine.setBrightnessFloor(10.0);  // a rising floor lifts the brightness and re-applies at once
     EXPECT_EQ(engine.brightness(), 10.0);
-    EXPECT_NEAR(displays.tables.at(1).red[255], 0.10, 1e-6);
+    EXPECT_NEAR(displays.tables.at(2).red[255], 0.10, 1e-6);
     for (double ignored : {1.0, kNaN, 0.0})
         engine.setBrightnessFloor(ignored);
     EXPECT_EQ(engine.brightness(), 10.0);  // a lower floor leaves it; NaN and 0 are no floor
     EXPECT_EQ((engine.setBrightness(0.5), engine.brightness()), 1.0);
-    EXPECT_EQ(changes, std::vector<bool>{true});
+    engine.toggle();
+    EXPECT_TRUE(displays.tables.empty() && displays.restores == 1);
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
 }
 
-TEST_F(VeskEngineTest, AnimationTurnsTheFilterOnOnceAndStepsOnA60HzGridToTheTarget)
+TEST_F(VeskEngineTest, AnimationStepsOnA60HzGridAndANewChangeTakesOver)
 {
     engine.setWarmth(0);
     clock.restart();
@@ -84,20 +78,16 @@ TEST_F(VeskEngineTest, AnimationTurnsTheFilterOnOnceAndStepsOnA60HzGridToTheTarg
     }
     EXPECT_EQ(steps.back().second, 100.0);
     EXPECT_NEAR(displays.tables.at(1).green[255], 0.0, 1e-9);
-    EXPECT_EQ(changes, std::vector<bool>{true});
-}
+    EXPECT_EQ(changes, std::vector<bool>{true});  // turned on once
 
-TEST_F(VeskEngineTest, ANewChangeTakesOverFromARunningAnimation)
-{
-    engine.setWarmth(0);
-    engine.animateWarmth(100, 1.0);
+    engine.animateWarmth(0, 1.0);
     spin(300);
     const double reached = engine.warmth();
     steps.clear();
-    engine.animateWarmth(0, 0.2);  // from where the first one got to
+    engine.animateWarmth(100, 0.2);  // from where the first one got to
     ASSERT_TRUE(settled() && !steps.empty());
-    EXPECT_TRUE(reached > 0.0 && steps.front().second <= reached && engine.warmth() == 0.0);
-    engine.animateWarmth(100, 5.0);
+    EXPECT_TRUE(reached < 100.0 && steps.front().second >= reached && engine.warmth() == 100.0);
+    engine.animateWarmth(0, 5.0);
     spin(50);
     engine.setWarmth(30);
     EXPECT_FALSE(engine.isAnimating());

@@ -7,27 +7,15 @@
 #include <limits>
 #include <string>
 
-namespace {
-// The local date and clock time of an instant, to the second.
-std::string local(const QDateTime& t)
-{
-    return t.toLocalTime().toString(Qt::ISODate).toStdString();
-}
-}  // namespace
-
 // Published almanac times agree with these to the minute or two the approximation promises;
 // the code truncates to the minute, so each is pinned exactly as computed.
 TEST(SolarCalc, SunriseAndSunsetOnTheLocalDayOfTheRequest)
 {
     const double inf = std::numeric_limits<double>::infinity(), kNaN = std::numeric_limits<double>::quiet_NaN();
     const QTime none;
-    struct Case {
-        const char* zone;
-        double lat, lon;
-        QDate day;
-        QTime rise, set;
-        QTime asked = QTime(12, 0);
-    };
+    struct Case { const char* zone; double lat, lon; QDate day; QTime rise, set, asked = QTime(12, 0); };
+    // The local date and clock time of an instant, to the second.
+    const auto local = [](const QDateTime& t) { return t.toLocalTime().toString(Qt::ISODate).toStdString(); };
     const Case cases[] = {
         {"Europe/Madrid", 40.4168, -3.7038, {2025, 6, 21}, {6, 44}, {21, 48}},  // summer time, +2 h
         {"Europe/Madrid", 40.4168, -3.7038, {2025, 6, 21}, {6, 44}, {21, 48}, {0, 30}},  // still 20 June in UT
