@@ -9,17 +9,16 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <vector>
+#include <memory>
 
 namespace {
+
+const QByteArray madrid = R"({"status":"success","country":"Spain","city":"Madrid","lat":40.4,"lon":-3.7})";
 
 class GeoTest : public ::testing::Test {
 protected:
     GeoTest()
-        : savedUrl(Geo::serviceUrl())
-        , savedTimeout(Geo::timeoutMs())
     {
-        EXPECT_TRUE(server.isListening());
         Geo::setService(server.url());
         // A place stored earlier, which every failure must leave as it was.
         AppSettings::setLatitude(10.5);
@@ -28,74 +27,62 @@ protected:
     }
     ~GeoTest() override { Geo::setService(savedUrl, savedTimeout); }
 
-    struct Outcome {
-        int calls = 0;
-        bool ok = false;
-        bool onMainThread = false;
-    };
-
+    // Starts a lookup; each completion is recorded as whether it stored a place and ran on the main thread.
+    void detect() { Geo::detect([this](bool ok) { results.push_back(ok && QThread::currentThread() == qApp->thread()); }); }
     // Runs one lookup to its end and a little beyond, to catch a second completion.
-    Outcome detect(int waitMs = 5000)
+    void detectAndWait()
     {
-        auto outcome = std::make_shared<Outcome>();
-        Geo::detect([outcome](bool ok) {
-            ++outcome->calls;
-            outcome->ok = ok;
-            outcome->onMainThread = QThread::currentThread() == qApp->thread();
-        });
-        EXPECT_TRUE(waitFor([outcome] { return outcome->calls > 0; }, waitMs));
+        results.clear();
+        detect();
+        EXPECT_TRUE(waitFor([this] { return !results.empty(); }));
         spin(100);
-        return *outcome;
     }
-
-    void expectUnchanged()
+    void expectStored(double lat, double lon, const char* name)
     {
-        EXPECT_EQ(AppSettings::latitude(), 10.5);
-        EXPECT_EQ(AppSettings::longitude(), 20.25);
-        EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Before"));
+        EXPECT_TRUE(AppSettings::latitude() == lat && AppSettings::longitude() == lon);
+        EXPECT_EQ(AppSettings::locationName(), QString::fromUtf8(name));
     }
 
-    void expectFailure(const QByteArray& body)
-    {
-        server.setFallback(body);
-        const Outcome outcome = detect();
-        EXPECT_EQ(outcome.calls, 1) << body.toStdString();
-        EXPECT_FALSE(outcome.ok) << body.toStdString();
-        EXPECT_TRUE(outcome.onMainThread);
-        expectUnchanged();
-    }
-
+    const QString savedUrl = Geo::serviceUrl();
+    const int savedTimeout = Geo::timeoutMs();
     FreshSettings settings;
     LoopbackServer server;
-    QString savedUrl;
-    int savedTimeout;
+    std::vector<bool> results;
 };
 
 }  // namespace
 
-TEST_F(GeoTest, DefaultsToTheBuildsServiceWithTenSeconds)
+TEST(GeoDecode, TakesFiniteNumericCoordinatesAndTheNonEmptyNames)
 {
-    EXPECT_EQ(savedTimeout, 10000);
-    EXPECT_FALSE(savedUrl.isEmpty());
+    const struct { QByteArray body; bool ok; double lat = 0, lon = 0; const char* name = ""; } cases[] = {
+        {madrid, true, 40.4, -3.7, "Madrid, Spain"},
+        {R"({"lat":40,"lon":-3})", true, 40, -3},
+        {R"({"lat":1,"lon":2,"city":"","country":"Spain"})", true, 1, 2, "Spain"},
+        {R"({"lat":1,"lon":2,"city":"Madrid"})", true, 1, 2, "Madrid"},
+        {R"({"lat":1,"lon":2,"city":7,"country":"Espa\u00f1a"})", true, 1, 2, "Espa\xC3\xB1" "a"},
+        {R"({"status":"fail","message":"reserved range"})", false},
+        {R"({"lat":"40.4","lon":-3.7})", false},
+        {R"({"lat":40.4})", false},
+        {R"({"lat":1e999,"lon":-3.7})", false},
+        {R"({"lat":40.4,"lon":-1e400})", false},
+        {R"([{"lat":40.4,"lon":-3.7}])", false},
+        {R"({"lat":40.4,"lon":)", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        const auto location = Geo::decode(c.body);
+        ASSERT_EQ(location.has_value(), c.ok) << c.body.toStdString();
+        EXPECT_TRUE(!location || (location->latitude == c.lat && location->longitude == c.lon && location->name == QString::fromUtf8(c.name)));
+    }
 }
 
-TEST_F(GeoTest, StoresTheAnsweredPlace)
+TEST_F(GeoTest, StoresTheAnsweredPlaceAfterAPlainGetOfTheFixedPath)
 {
-    server.setFallback(R"({"status":"success","country":"Spain","city":"Madrid","lat":40.4,"lon":-3.7})");
-    const Outcome outcome = detect();
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_TRUE(outcome.ok);
-    EXPECT_TRUE(outcome.onMainThread);
-    EXPECT_EQ(AppSettings::latitude(), 40.4);
-    EXPECT_EQ(AppSettings::longitude(), -3.7);
-    EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Madrid, Spain"));
-    EXPECT_TRUE(AppSettings::hasLocation());
-}
-
-TEST_F(GeoTest, AsksWithAPlainGetOfTheFixedPathAndQuery)
-{
-    server.setFallback(R"({"lat":1,"lon":2})");
-    ASSERT_TRUE(detect().ok);
+    Geo::setService(server.url() + QStringLiteral("/"));  // a trailing slash is harmless
+    server.setFallback(madrid);
+    detectAndWait();
+    EXPECT_EQ(results, std::vector<bool>{true});
+    expectStored(40.4, -3.7, "Madrid, Spain");
     ASSERT_EQ(server.requestHeads().size(), 1);
     const QStringList lines = server.requestHeads().first().split(QStringLiteral("\r\n"));
     EXPECT_EQ(lines.first(), QStringLiteral("GET /json/?fields=status,lat,lon,city,country HTTP/1.1"));
@@ -103,143 +90,46 @@ TEST_F(GeoTest, AsksWithAPlainGetOfTheFixedPathAndQuery)
         EXPECT_FALSE(line.startsWith(QStringLiteral("Content-Length:"), Qt::CaseInsensitive)) << line.toStdString();
 }
 
-TEST_F(GeoTest, ATrailingSlashOnTheServiceAddressIsHarmless)
+TEST_F(GeoTest, AFailedLookupKeepsTheStoredPlaceAndCompletesOnce)
 {
-    Geo::setService(server.url() + QStringLiteral("/"));
-    server.setFallback(R"({"lat":1,"lon":2})");
-    ASSERT_TRUE(detect().ok);
-    ASSERT_EQ(server.requestHeads().size(), 1);
-    EXPECT_TRUE(server.requestHeads().first().startsWith(QStringLiteral("GET /json/?fields=")));
-}
-
-TEST_F(GeoTest, IntegerCoordinatesAndNoNames)
-{
-    server.setFallback(R"({"status":"success","lat":40,"lon":-3})");
-    const Outcome outcome = detect();
-    EXPECT_TRUE(outcome.ok);
-    EXPECT_EQ(AppSettings::latitude(), 40.0);
-    EXPECT_EQ(AppSettings::longitude(), -3.0);
-    EXPECT_EQ(AppSettings::locationName(), QString());
-}
-
-TEST_F(GeoTest, EmptyOrMissingNamesAreLeftOutOfTheJoin)
-{
-    server.setFallback(R"({"status":"success","lat":40.4,"lon":-3.7,"city":"","country":"Spain"})");
-    EXPECT_TRUE(detect().ok);
-    EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Spain"));
-
-    server.setFallback(R"({"status":"success","lat":40.4,"lon":-3.7,"city":"Madrid"})");
-    EXPECT_TRUE(detect().ok);
-    EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Madrid"));
-
-    server.setFallback(R"({"status":"success","lat":40.4,"lon":-3.7,"city":7,"country":"Espa\u00f1a"})");
-    EXPECT_TRUE(detect().ok);
-    EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Espa\u00f1a"));
-}
-
-TEST_F(GeoTest, TheServicesFailureAnswerChangesNothing)
-{
-    expectFailure(R"({"status":"fail","message":"reserved range"})");
-}
-
-TEST_F(GeoTest, CoordinatesThatAreNotNumbersChangeNothing)
-{
-    expectFailure(R"({"status":"success","lat":"40.4","lon":-3.7,"city":"Madrid"})");
-    expectFailure(R"({"status":"success","lat":40.4,"lon":null})");
-    expectFailure(R"({"status":"success","lat":true,"lon":-3.7})");
-    expectFailure(R"({"status":"success","lat":40.4})");
-}
-
-TEST_F(GeoTest, CoordinatesBeyondADoubleChangeNothing)
-{
-    expectFailure(R"({"status":"success","lat":1e999,"lon":-3.7})");
-    expectFailure(R"({"status":"success","lat":40.4,"lon":-1e400})");
-}
-
-TEST_F(GeoTest, AnArrayMalformedJsonOrAnEmptyBodyChangeNothing)
-{
-    expectFailure(R"([{"status":"success","lat":40.4,"lon":-3.7}])");
-    expectFailure(R"({"status":"success","lat":40.4,"lon":)");
-    expectFailure("");
-    expectFailure("null");
-    expectFailure("<html>busy</html>");
-}
-
-TEST_F(GeoTest, AServerThatNeverAnswersTimesOut)
-{
-    server.setFallback(LoopbackServer::Response::never());
-    Geo::setService(server.url(), 300);
-    QElapsedTimer clock;
-    clock.start();
-    const Outcome outcome = detect();
-    EXPECT_GE(clock.elapsed(), 300);
-    EXPECT_EQ(server.requestHeads().size(), 1);  // the request did arrive
-    spin(300);
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_TRUE(outcome.onMainThread);
-    expectUnchanged();
-}
-
-TEST_F(GeoTest, AnAnswerOverTheCapChangesNothing)
-{
-    // Well formed, but no answer of the service is this long.
-    expectFailure(R"({"lat":1,"lon":2,"city":")" + QByteArray(Geo::maxAnswerBytes, 'x') + R"("})");
-}
-
-TEST_F(GeoTest, AnAddressThatCannotBeFormedFailsAtOnce)
-{
-    Geo::setService(QString());
-    int calls = 0;
-    bool result = true;
-    Geo::detect([&](bool ok) {
-        ++calls;
-        result = ok;
-    });
-    EXPECT_EQ(calls, 1);
-    EXPECT_FALSE(result);
+    const LoopbackServer::Response cases[] = {
+        {200, R"({"status":"fail","message":"reserved range"})"},
+        {200, R"({"lat":1,"lon":2,"city":")" + QByteArray(Geo::maxAnswerBytes, 'x') + R"("})"},  // over the cap
+        LoopbackServer::Response::never(),
+    };
+    for (const auto& response : cases) {
+        SCOPED_TRACE(response.body.left(30).toStdString());
+        server.setFallback(response);
+        Geo::setService(server.url(), 300);
+        QElapsedTimer clock;
+        clock.start();
+        detectAndWait();
+        EXPECT_EQ(results, std::vector<bool>{false});
+        EXPECT_GE(clock.elapsed(), response.silent ? 300 : 0);  // the time allowed, not less
+        expectStored(10.5, 20.25, "Before");
+    }
+    EXPECT_EQ(server.requestHeads().size(), 3);
+    Geo::setService(QString());  // an address that cannot be formed fails at once
+    results.clear();
+    detect();
+    EXPECT_EQ(results, std::vector<bool>{false});
     spin(50);
-    EXPECT_EQ(calls, 1);
-    expectUnchanged();
+    EXPECT_EQ(results.size(), 1u);
 }
 
-TEST_F(GeoTest, TwoLookupsAtOnceEachCompleteAndTheLaterAnswerWins)
+TEST_F(GeoTest, LookupsAtOnceOrFromAnotherThreadEachCompleteOnTheMainThread)
 {
     LoopbackServer slow;
-    slow.setFallback(LoopbackServer::Response::late(R"({"lat":40.4,"lon":-3.7,"city":"Madrid","country":"Spain"})", 300));
+    slow.setFallback(LoopbackServer::Response::late(madrid, 300));
     server.setFallback(R"({"lat":48.85,"lon":2.35,"city":"Paris","country":"France"})");
-
-    std::vector<QString> order;
     Geo::setService(slow.url());
-    Geo::detect([&order](bool ok) { order.push_back(QStringLiteral("slow %1").arg(ok)); });
+    detect();
     Geo::setService(server.url());
-    Geo::detect([&order](bool ok) { order.push_back(QStringLiteral("fast %1").arg(ok)); });
-    ASSERT_TRUE(waitFor([&order] { return order.size() >= 2; }));
-    spin(100);
-    EXPECT_EQ(order, (std::vector<QString>{QStringLiteral("fast 1"), QStringLiteral("slow 1")}));
-    EXPECT_EQ(AppSettings::latitude(), 40.4);
-    EXPECT_EQ(AppSettings::longitude(), -3.7);
-    EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Madrid, Spain"));
-}
-
-TEST_F(GeoTest, StartedFromAnotherThreadItCompletesOnTheMainThread)
-{
-    server.setFallback(R"({"lat":40.4,"lon":-3.7,"city":"Madrid","country":"Spain"})");
-    auto outcome = std::make_shared<Outcome>();
-    QThread* worker = QThread::create([outcome] {
-        Geo::detect([outcome](bool ok) {
-            ++outcome->calls;
-            outcome->ok = ok;
-            outcome->onMainThread = QThread::currentThread() == qApp->thread();
-        });
-    });
+    std::unique_ptr<QThread> worker(QThread::create([this] { detect(); }));
     worker->start();
     ASSERT_TRUE(worker->wait(5000));
-    delete worker;
-    ASSERT_TRUE(waitFor([outcome] { return outcome->calls > 0; }));
+    ASSERT_TRUE(waitFor([this] { return results.size() >= 2; }));
     spin(100);
-    EXPECT_EQ(outcome->calls, 1);
-    EXPECT_TRUE(outcome->ok);
-    EXPECT_TRUE(outcome->onMainThread);
-    EXPECT_EQ(AppSettings::locationName(), QStringLiteral("Madrid, Spain"));
+    EXPECT_EQ(results, (std::vector<bool>{true, true}));
+    expectStored(40.4, -3.7, "Madrid, Spain");  // the later answer wins
 }

@@ -8,25 +8,17 @@
 
 class ScopedTimeZone {
 public:
-    explicit ScopedTimeZone(const char* zone)
-        : hadOld_(qEnvironmentVariableIsSet("TZ"))
-        , old_(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~ScopedTimeZone()
-    {
-        if (hadOld_)
-            qputenv("TZ", old_);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
+    explicit ScopedTimeZone(const char* zone) { set(zone); }
+    ~ScopedTimeZone() { set(hadOld_ ? old_.constData() : nullptr); }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
 private:
-    bool hadOld_;
-    QByteArray old_;
+    static void set(const char* zone)
+    {
+        zone ? qputenv("TZ", zone) : qunsetenv("TZ");
+        tzset();
+    }
+    const bool hadOld_ = qEnvironmentVariableIsSet("TZ");
+    const QByteArray old_ = qgetenv("TZ");
 };
