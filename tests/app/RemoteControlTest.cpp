@@ -21,15 +21,14 @@
 
 using Verb = RemoteRequest::Verb;
 
-struct LineCase {
-    QByteArray line;
-    std::optional<Verb> verb;  // absent: refused
-    double value = 0;
-};
-
+// Only exact short lines are requests: the hostile and the broken ones are refused.
 TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
 {
-    const LineCase cases[] = {
+    const struct {
+        QByteArray line;
+        std::optional<Verb> verb;  // absent: refused
+        double value = 0;
+    } cases[] = {
         {"toggle", Verb::toggle}, {"on", Verb::on}, {"off", Verb::off}, {"quit", Verb::quit},
         {"warmth 0", Verb::warmth, 0}, {"warmth 100", Verb::warmth, 100}, {"brightness 55.5", Verb::brightness, 55.5},
         {"", {}}, {"TOGGLE", {}}, {" toggle", {}}, {"toggle ", {}}, {"toggle\r", {}}, {QByteArray("on\0", 3), {}},
@@ -38,13 +37,13 @@ TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
         {"warmth 0x10", {}}, {"warmth 40.", {}}, {"warmth .5", {}}, {"warmth 4.125", {}}, {"warmth nan", {}},
         {"brightness 0040", {}}, {"quit" + QByteArray(40, ' '), {}}, {QByteArray(4096, 'a'), {}},
     };
-    for (const LineCase& c : cases) {
+    for (const auto& c : cases) {
         const std::optional<RemoteRequest> request = RemoteRequest::parse(c.line);
         ASSERT_EQ(request.has_value(), c.verb.has_value()) << c.line.toStdString();
         if (request) {
             EXPECT_EQ(request->verb, *c.verb) << c.line.toStdString();
             EXPECT_EQ(request->value, c.value) << c.line.toStdString();
-            EXPECT_EQ(RemoteRequest::parse(request->line())->line(), request->line());
+            EXPECT_EQ(request->line(), c.line);
         }
     }
 }
@@ -52,22 +51,21 @@ TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
 TEST(CommandLine, OneRequestWithAValidNumberOrAUsageError)
 {
     using Kind = CommandLine::Invocation::Kind;
-    struct Case {
+    const struct {
         QStringList arguments;
         Kind kind;
         Verb verb = Verb::toggle;
         double value = 0;
-    };
-    const Case cases[] = {
-        {{}, Kind::run},
-        {{"--help"}, Kind::help}, {{"-h"}, Kind::help}, {{"--version"}, Kind::version},
+    } cases[] = {
+        {{}, Kind::run}, {{"--help"}, Kind::help}, {{"-h"}, Kind::help}, {{"--version"}, Kind::version},
         {{"--toggle"}, Kind::control, Verb::toggle}, {{"--quit"}, Kind::control, Verb::quit},
         {{"--warmth", "40"}, Kind::control, Verb::warmth, 40}, {{"--brightness=70.5"}, Kind::control, Verb::brightness, 70.5},
         {{"--warmth", "150"}, Kind::error}, {{"--warmth", "-3"}, Kind::error}, {{"--warmth", "warm"}, Kind::error},
         {{"--warmth"}, Kind::error}, {{"--on", "--off"}, Kind::error}, {{"--on", "--on"}, Kind::error},
         {{"--brighter"}, Kind::error}, {{"toggle"}, Kind::error},
     };
-    for (const Case& c : cases) {
+    UnixLocalOwner owner;
+    for (const auto& c : cases) {
         const CommandLine::Invocation invocation = CommandLine::parse(QStringList {"ambrano"} + c.arguments);
         const std::string what = c.arguments.join(' ').toStdString();
         EXPECT_EQ(invocation.kind, c.kind) << what;
@@ -75,6 +73,8 @@ TEST(CommandLine, OneRequestWithAValidNumberOrAUsageError)
         if (c.kind == Kind::control) {
             EXPECT_EQ(invocation.request.verb, c.verb) << what;
             EXPECT_EQ(invocation.request.value, c.value) << what;
+        } else {  // the exit status: 0, or 2 for wrong arguments
+            EXPECT_EQ(CommandLine::runWithoutDisplay(invocation, owner, 0, nullptr), c.kind == Kind::error ? 2 : 0) << what;
         }
     }
 }
@@ -120,9 +120,7 @@ protected:
     }
     void expectState(bool enabled, double warmth, double brightness)
     {
-        EXPECT_EQ(engine.enabled(), enabled);
-        EXPECT_EQ(engine.warmth(), warmth);
-        EXPECT_EQ(engine.brightness(), brightness);
+        EXPECT_EQ(std::tuple(engine.enabled(), engine.warmth(), engine.brightness()), std::tuple(enabled, warmth, brightness));
     }
 
     FreshSettings settings;
@@ -136,26 +134,24 @@ protected:
 TEST_F(RemoteControlTest, EachVerbActsAsThePanelWould)
 {
     ASSERT_TRUE(remote->listen(dir.path()));
-    struct Step {
+    const struct {
         QByteArray line;
         bool enabled;
-        double warmth;
-        double brightness;
+        double warmth, brightness;
+    } steps[] = {
+        {"toggle", true, 62, 100}, {"toggle", false, 62, 100}, {"warmth 40", true, 40, 100}, {"off", false, 40, 100},
+        {"off", false, 40, 100}, {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"on", true, 40, 55},
+        {"off", false, 40, 55}, {"brightness 10", true, 40, 10},
     };
-    const Step steps[] = {
-        {"toggle", true, 62, 100}, {"toggle", false, 62, 100},
-        {"warmth 40", true, 40, 100}, {"off", false, 40, 100}, {"off", false, 40, 100},
-        {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"off", false, 40, 55}, {"on", true, 40, 55},
-    };
-    for (const Step& step : steps) {
+    for (const auto& step : steps) {
         EXPECT_EQ(send(*RemoteRequest::parse(step.line)).outcome, RemoteControl::Outcome::done) << step.line.toStdString();
         expectState(step.enabled, step.warmth, step.brightness);
     }
     // Below the panel's floor: refused, with the reason, and nothing changes.
-    const RemoteControl::Answer low = send(*RemoteRequest::parse("brightness 5"));
+    const RemoteControl::Answer low = send(*RemoteRequest::parse("brightness 9.99"));
     EXPECT_EQ(low.outcome, RemoteControl::Outcome::refused);
     EXPECT_EQ(low.message, QStringLiteral("brightness must be between 10 and 100"));
-    expectState(true, 40, 55);
+    expectState(true, 40, 10);
 
     EXPECT_EQ(send(*RemoteRequest::parse("quit")).outcome, RemoteControl::Outcome::done);
     EXPECT_EQ(quits, 1);
