@@ -2,29 +2,13 @@
 #include "online/Tips.h"
 #include "system/Localization.h"
 
-#include "Printers.h"
+#include "Helpers.h"
 #include "support/LoopbackServer.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 const QByteArray kFeedA = R"({"tips": [{"en": "Remote tip A", "es": "Consejo A"}], "about": {"en": "About A"}})";
 const QByteArray kFeedB = R"({ "tips" : [ {"en":"Remote tip B"} ] ,
@@ -163,7 +147,7 @@ TEST_F(TipsTest, TheCachedFeedIsInForceBeforeTheNetworkAnswers)
 
 TEST_F(TipsTest, RejectedFeedsChangeNothing)
 {
-    writeAll(cachePath(), kFeedA);  // an earlier launch's feed
+    ASSERT_TRUE(writeAll(cachePath(), kFeedA));  // an earlier launch's feed
     const QByteArray rejected[] = {
         R"({"tips": [], "about": {"en": "Not me"}})",
         R"({"tips": [{"en": "Not me"}, {"en": 3}]})",
@@ -183,7 +167,7 @@ TEST_F(TipsTest, RejectedFeedsChangeNothing)
 TEST_F(TipsTest, NoRequestWithoutAnAddressAndNoCacheOverTheCap)
 {
     // Left by an earlier version that took any size; parsed at every start, it would stall it.
-    writeAll(cachePath(), R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})");
+    ASSERT_TRUE(writeAll(cachePath(), R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"));
     LoopbackServer server;
     auto tips = make(server.url(QStringLiteral("/REPLACE/tips.json")));
     tips->refreshRemote();
@@ -202,7 +186,7 @@ TEST_F(TipsTest, UnreachableServerAndUnwritableCacheAreSilent)
     EXPECT_EQ(next(*gone, {1, 0}), kFirstTip);
 
     // The cache's folder is taken by a file: the feed is still used, nothing is written.
-    writeAll(dir_.path() + QStringLiteral("/blocked"), "x");
+    ASSERT_TRUE(writeAll(dir_.path() + QStringLiteral("/blocked"), "x"));
     auto blocked = make(server.url(QStringLiteral("/tips.json")));
     blocked->setCachePath(dir_.path() + QStringLiteral("/blocked/tips.json"));
     fetch(*blocked);

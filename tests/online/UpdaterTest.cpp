@@ -7,7 +7,7 @@
 #include "system/EventLog.h"
 
 #include "FakeProcessLauncher.h"
-#include "Printers.h"
+#include "Helpers.h"
 #include "support/LoopbackServer.h"
 #include "support/TestEnvironment.h"
 #include "support/ZipBuilder.h"
@@ -46,12 +46,6 @@ struct KeyPair {
 QByteArray manifestJSON(const QString& version, const QString& url, const QString& signature)
 {
     return QJsonDocument(QJsonObject {{"version", version}, {"url", url}, {"signature", signature}, {"notes", "Fixes."}}).toJson();
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString closedURL(const QString& path) { return LoopbackServer().url(path); }
@@ -180,7 +174,7 @@ TEST_F(UpdaterTest, VerifiedArchiveIsInstalled)
     EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 0\nupdate: signature OK, installing 1.4"));
     EXPECT_EQ(stored(), QStringLiteral("1.4"));
     const QString work = temporary_ + QStringLiteral("/veskupdate-1.4");
-    EXPECT_EQ(fileBytes(work + QStringLiteral("/u.zip")), zip_);
+    EXPECT_EQ(readAll(work + QStringLiteral("/u.zip")), zip_);
     EXPECT_TRUE(QFileInfo(work + QStringLiteral("/swap.sh")).isExecutable());
     EXPECT_EQ(QFileInfo(work).permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther), 0);
     ASSERT_EQ(launcher_.calls().size(), 1);
@@ -244,24 +238,21 @@ TEST_F(UpdaterTest, ReleaseToolMakesUpdatesTheAppAccepts)
     };
     const QString key = run({"keygen", dir + "/release key"});
     EXPECT_EQ(QFileInfo(dir + "/release key").permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
-    const QByteArray secret = fileBytes(dir + "/release key");
+    const QByteArray secret = readAll(dir + "/release key");
     EXPECT_EQ(run({"keygen", dir + "/release key"}), "failed");  // an existing key is never overwritten
-    EXPECT_EQ(fileBytes(dir + "/release key"), secret);
+    EXPECT_EQ(readAll(dir + "/release key"), secret);
     const QByteArray zip = ZipBuilder().bundle(QStringLiteral("Ambrano.app"), QStringLiteral("2.0")).build();
-    QFile archive(dir + "/a.zip");
-    ASSERT_TRUE(archive.open(QIODevice::WriteOnly) && archive.write(zip) == zip.size() && archive.flush());
-    const QString signature = run({"sign", dir + "/release key", archive.fileName()});
+    ASSERT_TRUE(writeAll(dir + "/a.zip", zip));
+    const QString signature = run({"sign", dir + "/release key", dir + "/a.zip"});
     ASSERT_NE(run({"manifest", dir + "/update.json", "2.0", server_.url("/u.zip"), signature, "Notes"}), "failed");
     EXPECT_EQ(run({"manifest", dir + "/bad.json", "2.0", server_.url("/u.zip"), signature.chopped(1)}), "failed");
-    server_.route(QStringLiteral("/update.json"), fileBytes(dir + "/update.json"));
+    server_.route(QStringLiteral("/update.json"), readAll(dir + "/update.json"));
     server_.route(QStringLiteral("/u.zip"), zip);
     EXPECT_EQ(check(key), O::installing);
-    EXPECT_EQ(fileBytes(temporary_ + QStringLiteral("/veskupdate-2.0/Ambrano.app/share/ambrano/version")), QByteArray("2.0\n"));
+    EXPECT_EQ(readAll(temporary_ + QStringLiteral("/veskupdate-2.0/Ambrano.app/share/ambrano/version")), QByteArray("2.0\n"));
 
     // The tool's own check agrees, and catches a changed archive.
-    EXPECT_NE(run({"verify", key, archive.fileName(), signature}), "failed");
-    archive.seek(10);
-    archive.write(QByteArray(1, static_cast<char>(zip[10] ^ 0x20)));
-    archive.close();
-    EXPECT_EQ(run({"verify", key, archive.fileName(), signature}), "failed");
+    EXPECT_NE(run({"verify", key, dir + "/a.zip", signature}), "failed");
+    ASSERT_TRUE(writeAll(dir + "/a.zip", zip.left(10) + char(zip[10] ^ 0x20) + zip.mid(11)));
+    EXPECT_EQ(run({"verify", key, dir + "/a.zip", signature}), "failed");
 }
