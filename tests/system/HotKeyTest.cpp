@@ -46,13 +46,12 @@ TEST(HotKeyText, EveryKeyIsFoundAgainByItsKeysym)
 class HotKeyTest : public ::testing::Test {
 protected:
     HotKeyTest() { hotKey.setService(&service); }
+    ~HotKeyTest() override { hotKey.setService(nullptr); }
     Combination registered() const { return service.registered.size() == 1 ? service.registered.begin()->second : Combination {}; }
     static bool logEndsWith(const char* line) { return EventLog::shared().dump().endsWith(QString::fromUtf8(line)); }
     FreshSettings settings;
     FakeHotKeyService service;
-    HotKey hotKey;
-    QObject observer;
-    int posts = 0;
+    HotKey& hotKey = HotKey::shared();  // it owns the callback the handler hands presses to
 };
 
 TEST_F(HotKeyTest, StoredValuesOutsideUnsigned32BitsReadAsTheDefault)
@@ -69,14 +68,21 @@ TEST_F(HotKeyTest, StoredValuesOutsideUnsigned32BitsReadAsTheDefault)
     EXPECT_EQ(hotKey.mods(), 0xFFFFFFFFu);
 }
 
-TEST_F(HotKeyTest, RegisterOnceRebindStoresAndAnnounces)
+TEST_F(HotKeyTest, RegisterOnceRebindStoresAndAnnouncesAPressRunsLater)
 {
-    NotificationCenter::shared().addObserver(QString::fromLatin1(HotKey::didChange), &observer, [this] { ++posts; });
+    QObject observer;
+    int posts = 0, triggers = 0;
+    NotificationCenter::shared().addObserver(QString::fromLatin1(HotKey::didChange), &observer, [&posts] { ++posts; });
+    hotKey.onTrigger = [&triggers] { ++triggers; };
     hotKey.registerHotKey();
     hotKey.registerHotKey();
     EXPECT_EQ(service.installs, 1);
     EXPECT_EQ(registered(), Combination(6, 6400));
     EXPECT_TRUE(logEndsWith("] hotkey: ⌃⌥⌘Z"));
+    service.press();
+    EXPECT_EQ(triggers, 0);  // not inside the dispatch, later on the main thread
+    EXPECT_TRUE(waitFor([&] { return triggers == 1; }));
+    hotKey.onTrigger = nullptr;
 
     EXPECT_TRUE(hotKey.rebind(0, 0x200));
     EXPECT_EQ(SettingsStore::shared().integerValue(QStringLiteral("vesk.hotkey.key")), 0);
@@ -102,18 +108,4 @@ TEST_F(HotKeyTest, RegisterOnceRebindStoresAndAnnounces)
     hotKey.registerHotKey();
     EXPECT_FALSE(hotKey.isRegistered());
     EXPECT_TRUE(logEndsWith("] hotkey: ⌃⌘W"));
-}
-
-TEST_F(HotKeyTest, APressRunsTheCallbackLaterOnTheMainThread)
-{
-    // The shared instance owns the callback; the handler hands presses to it.
-    HotKey::shared().setService(&service);
-    HotKey::shared().registerHotKey();
-    int triggers = 0;
-    HotKey::shared().onTrigger = [&triggers] { ++triggers; };
-    service.press();
-    EXPECT_EQ(triggers, 0);  // not inside the dispatch
-    EXPECT_TRUE(waitFor([&] { return triggers == 1; }));
-    HotKey::shared().onTrigger = nullptr;
-    HotKey::shared().setService(nullptr);
 }
