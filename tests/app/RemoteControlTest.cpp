@@ -61,7 +61,8 @@ TEST(CommandLine, OneRequestWithAValidNumberOrAUsageError)
     for (const auto& c : cases) {
         const CommandLine::Invocation invocation = CommandLine::parse(QStringList {"ambrano"} + c.arguments);
         const std::string what = c.arguments.join(' ').toStdString();
-        EXPECT_EQ(std::tuple(invocation.kind, invocation.request.verb, invocation.request.value), std::tuple(c.kind, c.verb, c.value)) << what;
+        const RemoteRequest& r = invocation.request;
+        EXPECT_EQ(std::tuple(invocation.kind, r.verb, r.value), std::tuple(c.kind, c.verb, c.value)) << what;
         EXPECT_EQ(invocation.kind == Kind::error, invocation.error.startsWith("ambrano: ")) << what;
         if (c.kind != Kind::control) {  // the exit status: 0, or 2 for wrong arguments
             EXPECT_EQ(CommandLine::runWithoutDisplay(invocation, owner, 0, nullptr), c.kind == Kind::error ? 2 : 0) << what;

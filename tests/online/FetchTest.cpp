@@ -69,7 +69,8 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         spin(50);
         EXPECT_EQ(outcome->calls, 1);
         EXPECT_TRUE(outcome->onMainThread);
-        EXPECT_EQ(std::tuple(outcome->result.failure, outcome->result.status, outcome->result.body), std::tuple(c.failure, c.status, c.body));
+        const Fetch::Result& r = outcome->result;
+        EXPECT_EQ(std::tuple(r.failure, r.status, r.body), std::tuple(c.failure, c.status, c.body));
         // Stopping is logged; a failure to connect or a bad address is not.
         EXPECT_EQ(EventLog::shared().dump() != logBefore, c.failure != F::none && c.failure != F::network && c.failure != F::badAddress);
         if (c.url == QLatin1String("/flood")) {

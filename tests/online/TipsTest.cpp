@@ -145,13 +145,15 @@ TEST_F(TipsTest, TheCachedFeedIsInForceBeforeTheNetworkAnswers)
     EXPECT_EQ(readAll(cachePath()), kFeedB);
 
     // Feeds that are not accepted, not valid, or over the cap (cut off as they arrive) change nothing.
-    for (const QByteArray& body : {QByteArray(R"({"tips": [], "about": {"en": "Not me"}})"), QByteArray(R"({"tips": [{"en": "Not me"}, {"en": 3}]})"),
+    for (const QByteArray& body : {QByteArray(R"({"tips": [], "about": {"en": "Not me"}})"),
+             QByteArray(R"({"tips": [{"en": "Not me"}, {"en": 3}]})"),
              R"({"tips": [{"en": "Not me )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"}) {
         server_.route(QStringLiteral("/tips.json"), body);
         auto again = make(server_.url(QStringLiteral("/tips.json")));
         fetch(*again);
         EXPECT_EQ(readAll(cachePath()), kFeedB) << body.left(60).constData();
-        EXPECT_EQ(next(*again, {0}) + again->aboutInfo().text, QStringLiteral("Remote tip BThis is a 100% free app, made with care by Marren.")) << body.left(60).constData();
+        EXPECT_EQ(next(*again, {0}) + again->aboutInfo().text,
+            QStringLiteral("Remote tip BThis is a 100% free app, made with care by Marren.")) << body.left(60).constData();
     }
     EXPECT_EQ(server_.count(QStringLiteral("/tips.json")), 5);
 }

@@ -13,7 +13,8 @@ TEST(EventLog, KeepsTheNewest200Entries)
     EXPECT_EQ(log.dump(), QString());
     log.add(QStringLiteral("a\nb"));
     log.add(QString());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\[([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\] a\nb\n\\[\\d\\d:\\d\\d:\\d\\d\\] $")).match(log.dump()).hasMatch())
+    const QRegularExpression format(QStringLiteral("^\\[([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\] a\nb\n\\[\\d\\d:\\d\\d:\\d\\d\\] $"));
+    EXPECT_TRUE(format.match(log.dump()).hasMatch())
         << log.dump().toStdString();
     for (int i = 3; i <= 200; ++i)
         log.add(QStringLiteral("line %1").arg(i));

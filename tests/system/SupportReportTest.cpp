@@ -23,8 +23,8 @@ TEST(SupportReport, PlatformDisplaysStateAndTheLogLast)
     engine.setEnabled(true);
     engine.pwmSafe = true;
     Localization::shared().set(Lang::en);
-    EXPECT_TRUE(SupportReport::text().startsWith(head + QStringLiteral("\nPWM-safe available: false   DDC available: false\n"
-                                                                        "Settings: warmth=62 brightness=100 on=true pwm=true extremeDim=false lang=en\n")));
+    EXPECT_TRUE(SupportReport::text().startsWith(head + "\nPWM-safe available: false   DDC available: false\n"
+        "Settings: warmth=62 brightness=100 on=true pwm=true extremeDim=false lang=en\n"));
     engine.setEnabled(false);
     engine.pwmSafe = false;
 
