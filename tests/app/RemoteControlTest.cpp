@@ -138,8 +138,8 @@ TEST_F(RemoteControlTest, EachVerbActsAsThePanelWould)
         double warmth, brightness;
     } steps[] = {
         {"toggle", true, 62, 100}, {"toggle", false, 62, 100}, {"warmth 40", true, 40, 100}, {"off", false, 40, 100},
-        {"off", false, 40, 100}, {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"on", true, 40, 55},
-        {"off", false, 40, 55}, {"brightness 10", true, 40, 10},
+        {"off", false, 40, 100}, {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"off", false, 40, 55},
+        {"on", true, 40, 55}, {"off", false, 40, 55}, {"brightness 10", true, 40, 10},
     };
     for (const auto& step : steps) {
         EXPECT_EQ(send(step.line).outcome, RemoteControl::Outcome::done) << step.line;
