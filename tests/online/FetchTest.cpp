@@ -38,6 +38,8 @@ TEST(Fetch, CapsDeadlinesAndFailures)
     const QByteArray body(1000, 'b');
     const Fetch::Limits cap {1000, 5000, 0, "test body"};
     LoopbackServer server;
+    R overUnannounced {200, body + body, false};
+    overUnannounced.stallAfter = 1001;  // over the cap, then silence: stopped as it arrives, not at the end
     const struct {
         QString url;  // a path on the server, or a whole address
         R answer;
@@ -49,7 +51,7 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         {"/fits", {200, body}, cap, F::none, body, 200},
         {"/at-cap-unannounced", {200, body, false}, cap, F::none, body, 200},
         {"/over-announced", R::stalling(body + 'b', 10), cap, F::tooLarge, {}, 0},  // stopped at the head
-        {"/over-unannounced", {200, body + 'b', false}, cap, F::tooLarge, {}, 0},
+        {"/over-unannounced", overUnannounced, cap, F::tooLarge, {}, 0},
         {"/missing", {404, "gone"}, cap, F::none, "gone", 404},  // the status is the caller's business
         {"/flood", R::flood(QByteArray(64 * 1024, 'f')), {1 << 20, 20000, 0, "flood"}, F::tooLarge, {}, 0},
         {"/stalls", R::stalling(body, 10), {1 << 20, 0, 300, "stall"}, F::idle, {}, 0},
