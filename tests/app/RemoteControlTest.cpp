@@ -7,29 +7,24 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <future>
-#include <memory>
-#include <optional>
 #include <unistd.h>
 
 using Verb = RemoteRequest::Verb;
 
-struct LineCase {
-    QByteArray line;
-    std::optional<Verb> verb;  // absent: refused
-    double value = 0;
-};
-
+// Only exact short lines are requests: the hostile and the broken ones are refused.
 TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
 {
-    const LineCase cases[] = {
+    const struct {
+        QByteArray line;
+        std::optional<Verb> verb;  // absent: refused
+        double value = 0;
+    } cases[] = {
         {"toggle", Verb::toggle}, {"on", Verb::on}, {"off", Verb::off}, {"quit", Verb::quit},
         {"warmth 0", Verb::warmth, 0}, {"warmth 100", Verb::warmth, 100}, {"brightness 55.5", Verb::brightness, 55.5},
         {"", {}}, {"TOGGLE", {}}, {" toggle", {}}, {"toggle ", {}}, {"toggle\r", {}}, {QByteArray("on\0", 3), {}},
@@ -38,43 +33,39 @@ TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
         {"warmth 0x10", {}}, {"warmth 40.", {}}, {"warmth .5", {}}, {"warmth 4.125", {}}, {"warmth nan", {}},
         {"brightness 0040", {}}, {"quit" + QByteArray(40, ' '), {}}, {QByteArray(4096, 'a'), {}},
     };
-    for (const LineCase& c : cases) {
+    for (const auto& c : cases) {
         const std::optional<RemoteRequest> request = RemoteRequest::parse(c.line);
-        ASSERT_EQ(request.has_value(), c.verb.has_value()) << c.line.toStdString();
-        if (request) {
-            EXPECT_EQ(request->verb, *c.verb) << c.line.toStdString();
-            EXPECT_EQ(request->value, c.value) << c.line.toStdString();
-            EXPECT_EQ(RemoteRequest::parse(request->line())->line(), request->line());
-        }
+        EXPECT_EQ(request ? std::optional(std::pair(request->verb, request->value)) : std::nullopt,
+            c.verb ? std::optional(std::pair(*c.verb, c.value)) : std::nullopt) << c.line.left(40).toStdString();
+        EXPECT_EQ(request ? request->line() : c.line, c.line);  // written back as it was read
     }
 }
 
 TEST(CommandLine, OneRequestWithAValidNumberOrAUsageError)
 {
     using Kind = CommandLine::Invocation::Kind;
-    struct Case {
+    const struct {
         QStringList arguments;
         Kind kind;
         Verb verb = Verb::toggle;
         double value = 0;
-    };
-    const Case cases[] = {
-        {{}, Kind::run},
-        {{"--help"}, Kind::help}, {{"-h"}, Kind::help}, {{"--version"}, Kind::version},
+    } cases[] = {
+        {{}, Kind::run}, {{"--help"}, Kind::help}, {{"-h"}, Kind::help}, {{"--version"}, Kind::version},
         {{"--toggle"}, Kind::control, Verb::toggle}, {{"--quit"}, Kind::control, Verb::quit},
         {{"--warmth", "40"}, Kind::control, Verb::warmth, 40}, {{"--brightness=70.5"}, Kind::control, Verb::brightness, 70.5},
         {{"--warmth", "150"}, Kind::error}, {{"--warmth", "-3"}, Kind::error}, {{"--warmth", "warm"}, Kind::error},
         {{"--warmth"}, Kind::error}, {{"--on", "--off"}, Kind::error}, {{"--on", "--on"}, Kind::error},
         {{"--brighter"}, Kind::error}, {{"toggle"}, Kind::error},
     };
-    for (const Case& c : cases) {
+    UnixLocalOwner owner;
+    for (const auto& c : cases) {
         const CommandLine::Invocation invocation = CommandLine::parse(QStringList {"ambrano"} + c.arguments);
         const std::string what = c.arguments.join(' ').toStdString();
-        EXPECT_EQ(invocation.kind, c.kind) << what;
+        const RemoteRequest& r = invocation.request;
+        EXPECT_EQ(std::tuple(invocation.kind, r.verb, r.value), std::tuple(c.kind, c.verb, c.value)) << what;
         EXPECT_EQ(invocation.kind == Kind::error, invocation.error.startsWith("ambrano: ")) << what;
-        if (c.kind == Kind::control) {
-            EXPECT_EQ(invocation.request.verb, c.verb) << what;
-            EXPECT_EQ(invocation.request.value, c.value) << what;
+        if (c.kind != Kind::control) {  // the exit status: 0, or 2 for wrong arguments
+            EXPECT_EQ(CommandLine::runWithoutDisplay(invocation, owner, 0, nullptr), c.kind == Kind::error ? 2 : 0) << what;
         }
     }
 }
@@ -95,34 +86,35 @@ protected:
         };
     }
 
-    RemoteControl::Answer send(const RemoteRequest& request)
+    // Runs on another thread, as another process would, while this one serves.
+    template <typename F>
+    static auto offThread(F f)
     {
-        auto answer = std::async(std::launch::async, [&] { return RemoteControl::send(owner, dir.path(), request, 3000); });
-        waitFor([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-        return answer.get();
+        auto result = std::async(std::launch::async, f);
+        waitFor([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 8000);
+        return result.get();
+    }
+    RemoteControl::Answer send(const char* line)
+    {
+        return offThread([&] { return RemoteControl::send(owner, dir.path(), *RemoteRequest::parse(line), 3000); });
     }
     // Raw bytes, as a hostile or broken sender would write them; the reply, if any.
     QByteArray sendRaw(const QByteArray& bytes)
     {
-        auto reply = std::async(std::launch::async, [&] {
+        return offThread([&] {
             QLocalSocket socket;
             socket.connectToServer(RemoteControl::socketPath(dir.path()));
             socket.waitForConnected(2000);
             socket.write(bytes);
-            socket.waitForBytesWritten(2000);
             QByteArray text;
             while (socket.waitForReadyRead(3000))
                 text += socket.readAll();
             return text + socket.readAll();
         });
-        waitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 8000);
-        return reply.get();
     }
     void expectState(bool enabled, double warmth, double brightness)
     {
-        EXPECT_EQ(engine.enabled(), enabled);
-        EXPECT_EQ(engine.warmth(), warmth);
-        EXPECT_EQ(engine.brightness(), brightness);
+        EXPECT_EQ(std::tuple(engine.enabled(), engine.warmth(), engine.brightness()), std::tuple(enabled, warmth, brightness));
     }
 
     FreshSettings settings;
@@ -135,30 +127,36 @@ protected:
 
 TEST_F(RemoteControlTest, EachVerbActsAsThePanelWould)
 {
+    // Nothing listening, or only a socket file a killed instance left behind: not running.
+    EXPECT_EQ(send("toggle").outcome, RemoteControl::Outcome::notRunning);
+    QFile(RemoteControl::socketPath(dir.path())).open(QIODevice::WriteOnly);
+    EXPECT_EQ(send("toggle").outcome, RemoteControl::Outcome::notRunning);
     ASSERT_TRUE(remote->listen(dir.path()));
-    struct Step {
-        QByteArray line;
+    const struct {
+        const char* line;
         bool enabled;
-        double warmth;
-        double brightness;
+        double warmth, brightness;
+    } steps[] = {
+        {"toggle", true, 62, 100}, {"toggle", false, 62, 100}, {"warmth 40", true, 40, 100}, {"off", false, 40, 100},
+        {"off", false, 40, 100}, {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"off", false, 40, 55},
+        {"on", true, 40, 55}, {"off", false, 40, 55}, {"brightness 10", true, 40, 10},
     };
-    const Step steps[] = {
-        {"toggle", true, 62, 100}, {"toggle", false, 62, 100},
-        {"warmth 40", true, 40, 100}, {"off", false, 40, 100}, {"off", false, 40, 100},
-        {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"off", false, 40, 55}, {"on", true, 40, 55},
-    };
-    for (const Step& step : steps) {
-        EXPECT_EQ(send(*RemoteRequest::parse(step.line)).outcome, RemoteControl::Outcome::done) << step.line.toStdString();
+    for (const auto& step : steps) {
+        EXPECT_EQ(send(step.line).outcome, RemoteControl::Outcome::done) << step.line;
         expectState(step.enabled, step.warmth, step.brightness);
     }
     // Below the panel's floor: refused, with the reason, and nothing changes.
-    const RemoteControl::Answer low = send(*RemoteRequest::parse("brightness 5"));
+    const RemoteControl::Answer low = send("brightness 9.99");
     EXPECT_EQ(low.outcome, RemoteControl::Outcome::refused);
     EXPECT_EQ(low.message, QStringLiteral("brightness must be between 10 and 100"));
-    expectState(true, 40, 55);
-
-    EXPECT_EQ(send(*RemoteRequest::parse("quit")).outcome, RemoteControl::Outcome::done);
+    expectState(true, 40, 10);
+    EXPECT_EQ(send("quit").outcome, RemoteControl::Outcome::done);
     EXPECT_EQ(quits, 1);
+
+    // A folder others may enter is not used at all.
+    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther);
+    EXPECT_FALSE(RemoteControl(owner).listen(dir.path()));
+    EXPECT_EQ(send("toggle").outcome, RemoteControl::Outcome::notRunning);
 }
 
 TEST_F(RemoteControlTest, MalformedOrOversizedMessagesAreRefusedWithoutEffect)
@@ -171,17 +169,6 @@ TEST_F(RemoteControlTest, MalformedOrOversizedMessagesAreRefusedWithoutEffect)
     EXPECT_EQ(sendRaw("toggle"), QByteArray());
     expectState(false, 62, 100);
     EXPECT_EQ(quits, 0);
-}
-
-TEST_F(RemoteControlTest, NothingListeningIsNotRunning)
-{
-    EXPECT_EQ(send(*RemoteRequest::parse("toggle")).outcome, RemoteControl::Outcome::notRunning);
-    // A socket file left behind by a killed instance is no instance either.
-    QFile(RemoteControl::socketPath(dir.path())).open(QIODevice::WriteOnly);
-    EXPECT_EQ(send(*RemoteRequest::parse("toggle")).outcome, RemoteControl::Outcome::notRunning);
-    // A folder others may enter is not used at all.
-    QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther);
-    EXPECT_FALSE(remote->listen(dir.path()));
 }
 
 TEST_F(RemoteControlTest, AnotherUsersConnectionIsRefusedWithoutEffect)

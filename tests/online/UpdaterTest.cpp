@@ -1,357 +1,260 @@
-#include "UpdateFixture.h"
-
+// The updater against a loopback server, with real Ed25519 keys and the real installer.
+#include "online/Updater.h"
 #include "platform/SettingsStore.h"
+#include "platform/Signature.h"
+#include "platform/linux/BundleSwapInstaller.h"
+#include "platform/linux/LibArchiveExtractor.h"
+#include "system/EventLog.h"
 
+#include "FakeProcessLauncher.h"
+#include "Helpers.h"
+#include "support/LoopbackServer.h"
+#include "support/TestEnvironment.h"
+#include "support/ZipBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+
+#include <sodium.h>
 
 namespace {
 
-const QString kManifestKey = QString::fromLatin1(Updater::lastManifestVersionKey);
+using O = Updater::Outcome;
+using U = unsigned char;
+
+struct KeyPair {
+    QByteArray publicKey = QByteArray(crypto_sign_PUBLICKEYBYTES, 0), secretKey = QByteArray(crypto_sign_SECRETKEYBYTES, 0);
+    KeyPair()
+    {
+        EXPECT_GE(sodium_init(), 0);
+        crypto_sign_keypair(reinterpret_cast<U*>(publicKey.data()), reinterpret_cast<U*>(secretKey.data()));
+    }
+    QString publicB64() const { return Signature::encodeBase64(publicKey); }
+    QString sign(const QByteArray& data) const
+    {
+        QByteArray signature(crypto_sign_BYTES, 0);
+        crypto_sign_detached(reinterpret_cast<U*>(signature.data()), nullptr, reinterpret_cast<const U*>(data.constData()),
+            data.size(), reinterpret_cast<const U*>(secretKey.constData()));
+        return Signature::encodeBase64(signature);
+    }
+};
+
+QByteArray manifestJSON(const QString& version, const QString& url, const QString& signature)
+{
+    return QJsonDocument(QJsonObject {{"version", version}, {"url", url}, {"signature", signature}, {"notes", "Fixes."}}).toJson();
+}
+
+QString closedURL(const QString& path) { return LoopbackServer().url(path); }
 
 }  // namespace
 
-TEST(UpdaterCompare, WorkedValues)
+TEST(Updater, VersionComparison)
 {
-    EXPECT_EQ(Updater::compare(QStringLiteral("1.10"), QStringLiteral("1.9")), 1);
-    EXPECT_EQ(Updater::compare(QStringLiteral("1.2"), QStringLiteral("1.2.0")), 0);
-    EXPECT_EQ(Updater::compare(QStringLiteral("2"), QStringLiteral("1.9.9")), 1);
-    EXPECT_EQ(Updater::compare(QStringLiteral("1.2b"), QStringLiteral("1.2")), -1);
-    EXPECT_EQ(Updater::compare(QStringLiteral("2.0-beta"), QStringLiteral("1.9")), 1);
-
-    EXPECT_EQ(Updater::compare(QStringLiteral("1.9"), QStringLiteral("1.10")), -1);
-    EXPECT_EQ(Updater::compare(QStringLiteral("1..2"), QStringLiteral("1.2")), 0);
-    EXPECT_EQ(Updater::compare(QString(), QStringLiteral("0.0")), 0);
-    EXPECT_EQ(Updater::compare(QString(), QStringLiteral("0.1")), -1);
-    EXPECT_EQ(Updater::compare(QStringLiteral("+2"), QStringLiteral("2")), 0);
-    EXPECT_EQ(Updater::compare(QStringLiteral("-1"), QStringLiteral("0")), -1);
-    EXPECT_EQ(Updater::compare(QStringLiteral("1. 2"), QStringLiteral("1.0")), 0);  // a blank is not a digit
-    EXPECT_EQ(Updater::compare(QStringLiteral("1.+"), QStringLiteral("1")), 0);
-    EXPECT_EQ(Updater::compare(QStringLiteral("9223372036854775807"), QStringLiteral("9223372036854775806")), 1);
-    // Too large for 64 bits: counts as 0.
-    EXPECT_EQ(Updater::compare(QStringLiteral("9223372036854775808"), QStringLiteral("1")), -1);
-    EXPECT_EQ(Updater::compare(QStringLiteral("-9223372036854775808"), QStringLiteral("-9223372036854775807")), -1);
+    const struct {
+        const char *a, *b;
+        int order;
+    } cases[] = {{"1.10", "1.9", 1}, {"1.2", "1.2.0", 0}, {"2", "1.9.9", 1}, {"1.2b", "1.2", -1}, {"2.0-beta", "1.9", 1},
+        {"1..2", "1.2", 0}, {"", "0.0", 0}, {"", "0.1", -1}, {"+2", "2", 0}, {"-1", "0", -1}, {"1. 2", "1.0", 0}, {"1.+", "1", 0},
+        {"9223372036854775807", "9223372036854775806", 1}, {"9223372036854775808", "1", -1} /* too large: 0 */,
+        {"-9223372036854775808", "-9223372036854775807", -1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Updater::compare(QString::fromLatin1(c.a), QString::fromLatin1(c.b)), c.order) << c.a << " vs " << c.b;
+        EXPECT_EQ(Updater::compare(QString::fromLatin1(c.b), QString::fromLatin1(c.a)), -c.order) << c.b << " vs " << c.a;
+    }
 }
 
-TEST(UpdaterManifest, Decoding)
+TEST(Updater, ManifestAndSignatureDecoding)
 {
-    std::optional<Manifest> manifest = Manifest::decode(
-        R"({"version": "1.4", "url": "http://h/a.zip", "signature": "c2ln", "other": 1})");
+    const auto manifest = Manifest::decode(R"({"version": "1.4-rc.1", "url": "http://h/a.zip", "signature": "c2ln", "x": 1})");
     ASSERT_TRUE(manifest);
-    EXPECT_EQ(manifest->version, QStringLiteral("1.4"));
-    EXPECT_EQ(manifest->url, QStringLiteral("http://h/a.zip"));
-    EXPECT_EQ(manifest->signature, QStringLiteral("c2ln"));
+    EXPECT_EQ(manifest->version + manifest->url + manifest->signature, QStringLiteral("1.4-rc.1http://h/a.zipc2ln"));
     EXPECT_FALSE(manifest->notes);
-    EXPECT_EQ(Manifest::decode(R"({"version": "1", "url": "u", "signature": "s", "notes": "n"})")->notes,
-        QStringLiteral("n"));
-
-    const char* invalid[] = {
-        "",
-        "[]",
-        R"({"version": "1.4", "url": "http://h/a.zip"})",
-        R"({"version": "1.4", "url": "http://h/a.zip", "signature": "s", "notes": 3})",
-        R"({"version": "1.4", "url": "http://h/a.zip", "signature": "s", "notes": null})",
-        R"({"version": 1.4, "url": "http://h/a.zip", "signature": "s"})",
-        R"({"version": "1.4", "url": null, "signature": "s"})",
-    };
-    for (const char* body : invalid)
+    EXPECT_EQ(Manifest::decode(R"({"version": "1", "url": "u", "signature": "s", "notes": "n"})")->notes, QStringLiteral("n"));
+    EXPECT_TRUE(Manifest::decode(R"({"version": "1.234567890123456789012345678901", "url": "", "signature": ""})"));
+    // Versions that are no version, or too long for a log line (33 characters), are refused.
+    for (const char* body : {"", "[]", R"({"version": "1.4", "url": "http://h/a.zip"})", R"({"version": 1.4, "url": "u", "signature": "s"})",
+             R"({"version": "1", "url": "u", "signature": "s", "notes": 3})", R"({"version": "1", "url": null, "signature": "s"})",
+             R"({"version": "1", "url": "u", "signature": "s", "notes": null})", R"({"version": "1", "url": "u", "signature": 5})",
+             R"({"version": "9.0 x", "url": "u", "signature": "s"})", R"({"version": "9.0\nupdate: OK", "url": "u", "signature": "s"})",
+             R"({"version": "1.2345678901234567890123456789012", "url": "u", "signature": "s"})"})
         EXPECT_FALSE(Manifest::decode(body)) << body;
-}
 
-TEST(UpdaterSignature, StrictBase64)
-{
-    EXPECT_EQ(Signature::decodeBase64(QStringLiteral("QUJD")), QByteArray("ABC"));
-    EXPECT_EQ(Signature::decodeBase64(QStringLiteral("QUI=")), QByteArray("AB"));
-    EXPECT_EQ(Signature::decodeBase64(QStringLiteral("QQ==")), QByteArray("A"));
+    // Base64 strictly: padding required, nothing ignored, nothing outside printable ASCII.
+    EXPECT_EQ(Signature::decodeBase64("QUJD").value() + *Signature::decodeBase64("QUI=") + *Signature::decodeBase64("QQ=="), "ABCABA");
     EXPECT_EQ(Signature::decodeBase64(QString()), QByteArray());
-    for (const char* bad : {"QUI", "QQ", "QQ=", "QUJD\n", "QU JD", "QUJD=", "Q===", "QR==", "QU-_", "QUJD\r\nQUJD",
-             "=QUJ", "QU=D"})
+    for (const char* bad : {"QUI", "QQ=", "QUJD\n", "QU JD", "QUJD=", "Q===", "QR==", "QU-_", "=QUJ", "QU=D"})
         EXPECT_FALSE(Signature::decodeBase64(QString::fromLatin1(bad))) << bad;
     EXPECT_FALSE(Signature::decodeBase64(QStringLiteral("QUJ\u0120")));
 }
 
-class UpdaterTest : public UpdateFixture {
+class UpdaterTest : public ::testing::Test {
 protected:
-    // Serves a manifest for the archive; the signature defaults to a valid one.
-    void serve(const QByteArray& zip, const QString& version = QStringLiteral("1.4"),
-        std::optional<QString> signature = std::nullopt)
+    UpdaterTest()
+    {
+        QDir().mkpath(temporary_);
+        installer_.setTemporaryFolder(temporary_);
+        installer_.setRunningExecutable(installedBundle() + QStringLiteral("/bin/ambrano"));
+        installer_.setRunningPid(999999);
+    }
+    // Serves the archive and a manifest for it, signed with the test's key unless told otherwise.
+    void serve(const QByteArray& zip, const QString& version = "1.4", std::optional<QString> signature = {})
     {
         server_.route(QStringLiteral("/u.zip"), zip);
-        server_.route(QStringLiteral("/update.json"),
-            manifestJSON(version, server_.url(QStringLiteral("/u.zip")), signature.value_or(keys_.sign(zip))));
+        server_.route(QStringLiteral("/update.json"), manifestJSON(version, server_.url("/u.zip"), signature.value_or(keys_.sign(zip))));
     }
-    QByteArray bundleZip(const QString& version = QStringLiteral("1.4")) const
+    // One check to its end, as the app at <root>/apps/Ambrano.app would run it; a fresh log each time.
+    O check(const QString& publicKey, qint64 cap = 1 << 20, const QString& current = "1.3.0")
     {
-        return ZipBuilder().bundle(QStringLiteral("Ambrano.app"), version).build();
+        log_ = std::make_unique<EventLog>();
+        Updater updater(server_.url(QStringLiteral("/update.json")), publicKey);
+        updater.setEventLog(log_.get());
+        updater.setCurrentVersion(current);
+        updater.setInstaller(&installer_);
+        updater.setMaxDownloadBytes(cap);
+        updater.setArchiveIdleTimeoutMs(300);
+        updater.onQuitRequest = [this] { ++quitRequests_; };
+        std::optional<O> outcome;
+        updater.onFinished = [&outcome](O o) { outcome = o; };
+        updater.checkInBackground();
+        EXPECT_TRUE(waitFor([&outcome] { return outcome.has_value(); }, 15000));
+        updater.waitForBackgroundWork();
+        return outcome.value_or(O::noManifest);
     }
-    // A refused archive: the log says so, nothing is written, nothing is started.
-    void expectRefused(Updater& updater)
-    {
-        EXPECT_EQ(check(updater), Updater::Outcome::badSignature);
-        EXPECT_EQ(logLines(),
-            (QStringList {QStringLiteral("update: manifest 1.4 vs current 1.3.0"),
-                QStringLiteral("update: BAD signature, refusing")}));
-        EXPECT_TRUE(temporaryEntries().isEmpty()) << temporaryEntries().join(QLatin1Char(' ')).toStdString();
-        EXPECT_TRUE(launcher_.calls().isEmpty());
-        EXPECT_EQ(quitRequests_, 0);
-    }
+    QString logged() const { return log_->dump().remove(QRegularExpression("^\\[..:..:..\\] ", QRegularExpression::MultilineOption)); }
+    QString installedBundle() const { return root_.path() + QStringLiteral("/apps/Ambrano.app"); }
+    QString stored() const { return SettingsStore::shared().stringValue(QString::fromLatin1(Updater::lastManifestVersionKey)); }
+    bool nothingDone() const { return QDir(temporary_).isEmpty() && launcher_.calls().isEmpty() && quitRequests_ == 0; }
 
+    FreshSettings settings_;
+    QTemporaryDir root_;
+    QString temporary_ = root_.path() + QStringLiteral("/tmp");
+    LoopbackServer server_;
+    std::unique_ptr<EventLog> log_;
+    LibArchiveExtractor extractor_;
+    FakeProcessLauncher launcher_;
+    BundleSwapInstaller installer_ {extractor_, launcher_};
+    int quitRequests_ = 0;
     KeyPair keys_;
+    const QByteArray zip_ = ZipBuilder().bundle(QStringLiteral("Ambrano.app"), QStringLiteral("1.4")).build();
 };
 
-TEST_F(UpdaterTest, PlaceholderKeyMakesNoRequest)
+TEST_F(UpdaterTest, NoKeyOrNoNewerManifestMeansNoDownload)
 {
-    serve(bundleZip());
-    auto updater = makeUpdater(QStringLiteral("UPDATE_PUBLIC_KEY"));
-    EXPECT_EQ(check(*updater), Updater::Outcome::notConfigured);
-    spin(200);
+    serve(zip_, QStringLiteral("1.3"));
+    EXPECT_EQ(check(QStringLiteral("UPDATE_PUBLIC_KEY")), O::notConfigured);
+    spin(100);
     EXPECT_TRUE(server_.requests().isEmpty());
-    EXPECT_FALSE(SettingsStore::shared().value(kManifestKey));
-}
+    EXPECT_EQ(check(keys_.publicB64()), O::notNewer);
+    EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.3 vs current 1.3.0"));
+    EXPECT_EQ(stored(), QStringLiteral("1.3"));
 
-TEST_F(UpdaterTest, ManifestNotNewerStartsNoDownload)
-{
-    serve(bundleZip(), QStringLiteral("1.3"));
-    auto updater = makeUpdater(keys_.publicB64());
-    EXPECT_EQ(check(*updater), Updater::Outcome::notNewer);
-    EXPECT_EQ(logLines(), QStringList {QStringLiteral("update: manifest 1.3 vs current 1.3.0")});
-    EXPECT_EQ(server_.requests(), QStringList {QStringLiteral("/update.json")});
-    EXPECT_EQ(SettingsStore::shared().stringValue(kManifestKey), QStringLiteral("1.3"));
-}
-
-TEST_F(UpdaterTest, InvalidManifestIsIgnoredWholly)
-{
-    SettingsStore::shared().setValue(kManifestKey, QStringLiteral("1.2"));  // from an earlier launch
-    auto updater = makeUpdater(keys_.publicB64());
-    const QString url = server_.url(QStringLiteral("/u.zip"));
-    const QByteArray bodies[] = {
-        R"({"version": "9", "url": "http://x/u.zip"})",
-        R"({"version": "9", "url": "http://x/u.zip", "signature": "s", "notes": 2})",
-        "9",
-        "",
-        // Well formed, but the version is no version: it would be stored and logged.
-        manifestJSON(QStringLiteral("9.0 ") + QString(200, u'x'), url, keys_.sign("x")),
-        manifestJSON(QStringLiteral("9.0\nupdate: signature OK"), url, keys_.sign("x")),
-        // Well formed, but over the manifest's cap.
-        manifestJSON(QStringLiteral("9.0"), url, keys_.sign("x") + QString(Updater::maxManifestBytes, u' ')),
-    };
-    for (const QByteArray& body : bodies) {
+    // Not a manifest, over the manifest's cap, or no server: ignored wholly, the stored version stays.
+    for (const QByteArray& body : {QByteArray("9"), manifestJSON("9.0", "http://x/u.zip", QString(Updater::maxManifestBytes, u' '))}) {
         server_.route(QStringLiteral("/update.json"), body);
-        EXPECT_EQ(check(*updater), Updater::Outcome::noManifest) << body.left(60).constData();
+        EXPECT_EQ(check(keys_.publicB64()), O::noManifest);
+        EXPECT_EQ(logged(), QString());
     }
-    EXPECT_EQ(server_.count(QStringLiteral("/update.json")), 7);
+    Updater unreachable(closedURL(QStringLiteral("/update.json")), keys_.publicB64());
+    std::optional<O> outcome;
+    unreachable.onFinished = [&outcome](O o) { outcome = o; };
+    unreachable.checkInBackground();
+    EXPECT_TRUE(waitFor([&outcome] { return outcome == O::noManifest; }));
+    EXPECT_EQ(stored(), QStringLiteral("1.3"));
     EXPECT_EQ(server_.count(QStringLiteral("/u.zip")), 0);
-    EXPECT_TRUE(logLines().isEmpty());
-    EXPECT_EQ(SettingsStore::shared().stringValue(kManifestKey), QStringLiteral("1.2"));
-}
-
-TEST_F(UpdaterTest, UnknownRunningVersionCountsAsZero)
-{
-    serve(bundleZip());
-    auto updater = makeUpdater(keys_.publicB64());
-    updater->setCurrentVersion(QString());
-    EXPECT_EQ(updater->currentVersion(), QStringLiteral("0"));
-    EXPECT_EQ(check(*updater), Updater::Outcome::installing);
-    EXPECT_EQ(logLines().value(0), QStringLiteral("update: manifest 1.4 vs current 0"));
-    EXPECT_EQ(server_.count(QStringLiteral("/u.zip")), 1);
 }
 
 TEST_F(UpdaterTest, VerifiedArchiveIsInstalled)
 {
-    const QByteArray zip = bundleZip();
-    serve(zip);
-    auto updater = makeUpdater(keys_.publicB64());
-    EXPECT_EQ(check(*updater), Updater::Outcome::installing);
-    EXPECT_EQ(logLines(),
-        (QStringList {QStringLiteral("update: manifest 1.4 vs current 1.3.0"),
-            QStringLiteral("update: signature OK, installing 1.4")}));
-    EXPECT_EQ(SettingsStore::shared().stringValue(kManifestKey), QStringLiteral("1.4"));
-
+    serve(zip_);
+    EXPECT_EQ(check(keys_.publicB64(), zip_.size(), QString()), O::installing);  // exactly at the cap; no version counts as 0
+    EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 0\nupdate: signature OK, installing 1.4"));
+    EXPECT_EQ(stored(), QStringLiteral("1.4"));
     const QString work = temporary_ + QStringLiteral("/veskupdate-1.4");
-    EXPECT_EQ(fileBytes(work + QStringLiteral("/u.zip")), zip);
+    EXPECT_EQ(readAll(work + QStringLiteral("/u.zip")), zip_);
     EXPECT_TRUE(QFileInfo(work + QStringLiteral("/swap.sh")).isExecutable());
     EXPECT_EQ(QFileInfo(work).permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther), 0);
-
-    const QList<FakeProcessLauncher::Call> calls = launcher_.calls();
-    ASSERT_EQ(calls.size(), 1);
-    EXPECT_EQ(calls[0].program, QStringLiteral("/bin/bash"));
-    EXPECT_EQ(calls[0].arguments,
-        (QStringList {work + QStringLiteral("/swap.sh"), QStringLiteral("999999"), work + QStringLiteral("/Ambrano.app"),
-            installedBundle()}));
+    ASSERT_EQ(launcher_.calls().size(), 1);
+    EXPECT_EQ(QStringList {launcher_.calls()[0].program} + launcher_.calls()[0].arguments,
+        (QStringList {"/bin/bash", work + "/swap.sh", "999999", work + "/Ambrano.app", installedBundle()}));
     EXPECT_EQ(quitRequests_, 1);
 }
 
-TEST_F(UpdaterTest, ChangedLastByteIsRefused)
+TEST_F(UpdaterTest, WrongSignatureOrKeyIsRefused)
 {
-    const QByteArray zip = bundleZip();
-    QByteArray tampered = zip;
-    tampered[tampered.size() - 1] = static_cast<char>(tampered.back() ^ 0x01);
-    serve(tampered, QStringLiteral("1.4"), keys_.sign(zip));
-    auto updater = makeUpdater(keys_.publicB64());
-    expectRefused(*updater);
-}
-
-TEST_F(UpdaterTest, SignatureWithALineBreakIsRefused)
-{
-    const QByteArray zip = bundleZip();
-    const QString signature = keys_.sign(zip);
-    ASSERT_EQ(signature.size(), 88);
-    serve(zip, QStringLiteral("1.4"), signature.left(44) + QLatin1Char('\n') + signature.mid(44));
-    auto updater = makeUpdater(keys_.publicB64());
-    expectRefused(*updater);
-}
-
-TEST_F(UpdaterTest, SignatureWithoutPaddingIsRefused)
-{
-    const QByteArray zip = bundleZip();
-    QString signature = keys_.sign(zip);
-    ASSERT_TRUE(signature.endsWith(QStringLiteral("==")));
-    signature.chop(2);
-    serve(zip, QStringLiteral("1.4"), signature);
-    auto updater = makeUpdater(keys_.publicB64());
-    expectRefused(*updater);
-}
-
-TEST_F(UpdaterTest, KeyOfTheWrongLengthIsRefused)
-{
-    const QByteArray zip = bundleZip();
-    serve(zip);
-    auto shortKey = makeUpdater(Signature::encodeBase64(keys_.publicKey.left(31)));
-    expectRefused(*shortKey);
-
-    resetLog();
-    auto longKey = makeUpdater(Signature::encodeBase64(keys_.publicKey + QByteArray(1, '\0')));
-    expectRefused(*longKey);
-
-    resetLog();
-    QString unpadded = keys_.publicB64();
-    ASSERT_TRUE(unpadded.endsWith(QLatin1Char('=')));
-    unpadded.chop(1);
-    auto noPadding = makeUpdater(unpadded);
-    expectRefused(*noPadding);
-
-    resetLog();
-    auto otherKey = makeUpdater(KeyPair().publicB64());
-    expectRefused(*otherKey);
-}
-
-TEST_F(UpdaterTest, InvalidArchiveAddressEndsSilently)
-{
-    for (const QString& url : {QStringLiteral("not a url"), QStringLiteral("file:///etc/passwd")}) {
-        resetLog();
-        server_.route(QStringLiteral("/update.json"), manifestJSON(QStringLiteral("1.4"), url, keys_.sign("x")));
-        auto updater = makeUpdater(keys_.publicB64());
-        EXPECT_EQ(check(*updater), Updater::Outcome::badArchiveURL);
-        EXPECT_EQ(logLines(), QStringList {QStringLiteral("update: manifest 1.4 vs current 1.3.0")});
+    QByteArray tampered = zip_;
+    tampered.back() = static_cast<char>(tampered.back() ^ 0x01);
+    const QString signature = keys_.sign(zip_), key = keys_.publicB64();
+    ASSERT_TRUE(signature.endsWith(QStringLiteral("==")) && key.endsWith(u'='));
+    const struct {
+        QByteArray archive;
+        QString signature, key;
+    } cases[] = {{tampered, signature, key}, {zip_, signature.left(44) + u'\n' + signature.mid(44), key},
+        {zip_, signature.chopped(2), key}, {zip_, signature, Signature::encodeBase64(keys_.publicKey.left(31))},
+        {zip_, signature, Signature::encodeBase64(keys_.publicKey + '\0')}, {zip_, signature, key.chopped(1)},
+        {zip_, signature, KeyPair().publicB64()}};
+    for (const auto& c : cases) {
+        serve(c.archive, QStringLiteral("1.4"), c.signature);
+        EXPECT_EQ(check(c.key), O::badSignature) << c.signature.toStdString() << " " << c.key.toStdString();
+        EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 1.3.0\nupdate: BAD signature, refusing"));
+        EXPECT_TRUE(nothingDone());
     }
-    EXPECT_EQ(server_.requests(), (QStringList {QStringLiteral("/update.json"), QStringLiteral("/update.json")}));
-    EXPECT_TRUE(temporaryEntries().isEmpty());
 }
 
-// The archive goes through the capped download (whose limits have their own test).
-TEST_F(UpdaterTest, ArchiveOverTheCapOrStalledIsDropped)
+TEST_F(UpdaterTest, ArchiveThatCannotBeFetchedEndsSilently)
 {
-    const QByteArray zip = bundleZip();
-    struct Case {
+    const struct {
+        QString url;
         LoopbackServer::Response answer;
         qint64 cap;
-    };
-    const Case cases[] = {
-        {{200, zip, false}, zip.size() - 1},
-        {LoopbackServer::Response::stalling(zip, zip.size() / 2), Updater::defaultMaxDownloadBytes},
-    };
-    for (const Case& c : cases) {
-        resetLog();
-        serve(zip);
+        O outcome;
+    } cases[] = {{"not a url", {}, 1000, O::badArchiveURL}, {"file:///etc/passwd", {}, 1000, O::badArchiveURL},
+        {server_.url("/u.zip"), {200, zip_, false}, zip_.size() - 1, O::downloadFailed},
+        {server_.url("/u.zip"), LoopbackServer::Response::stalling(zip_, zip_.size() / 2), zip_.size(), O::downloadFailed},
+        {server_.url("/u.zip"), {200, {}}, zip_.size(), O::downloadFailed}, {closedURL("/u.zip"), {}, zip_.size(), O::downloadFailed}};
+    for (const auto& c : cases) {
         server_.route(QStringLiteral("/u.zip"), c.answer);
-        auto updater = makeUpdater(keys_.publicB64());
-        updater->setMaxDownloadBytes(c.cap);
-        updater->setArchiveIdleTimeoutMs(300);
-        EXPECT_EQ(check(*updater), Updater::Outcome::downloadFailed) << c.cap;
-        EXPECT_EQ(logLines(), QStringList {QStringLiteral("update: manifest 1.4 vs current 1.3.0")});
-        EXPECT_TRUE(temporaryEntries().isEmpty());
-        EXPECT_TRUE(launcher_.calls().isEmpty());
+        server_.route(QStringLiteral("/update.json"), manifestJSON("1.4", c.url, keys_.sign(zip_)));
+        EXPECT_EQ(check(keys_.publicB64(), c.cap), c.outcome) << c.url.toStdString();
+        EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 1.3.0"));
+        EXPECT_TRUE(nothingDone());
     }
-}
-
-TEST_F(UpdaterTest, UnreachableArchiveEndsSilently)
-{
-    quint16 closedPort = 0;
-    {
-        LoopbackServer gone;
-        closedPort = gone.port();
-    }
-    server_.route(QStringLiteral("/update.json"),
-        manifestJSON(QStringLiteral("1.4"), QStringLiteral("http://127.0.0.1:%1/u.zip").arg(closedPort), keys_.sign("x")));
-    auto updater = makeUpdater(keys_.publicB64());
-    EXPECT_EQ(check(*updater), Updater::Outcome::downloadFailed);
-    EXPECT_EQ(logLines(), QStringList {QStringLiteral("update: manifest 1.4 vs current 1.3.0")});
-}
-
-TEST_F(UpdaterTest, UnreachableServerIsSilent)
-{
-    quint16 closedPort = 0;
-    {
-        LoopbackServer gone;
-        closedPort = gone.port();
-    }
-    Updater updater(QStringLiteral("http://127.0.0.1:%1/update.json").arg(closedPort), keys_.publicB64());
-    updater.setEventLog(log_.get());
-    EXPECT_EQ(check(updater), Updater::Outcome::noManifest);
-    EXPECT_TRUE(logLines().isEmpty());
+    EXPECT_EQ(server_.count(QStringLiteral("/u.zip")), 3);
 }
 
 // The whole release procedure with the release tool, checked by the app's own updater.
 TEST_F(UpdaterTest, ReleaseToolMakesUpdatesTheAppAccepts)
 {
-    const QString tool = qEnvironmentVariable("AMBRANO_RELEASE_TOOL");
+    const QString tool = qEnvironmentVariable("AMBRANO_RELEASE_TOOL"), dir = root_.path();
     if (tool.isEmpty())
         GTEST_SKIP() << "AMBRANO_RELEASE_TOOL is not set (ctest sets it)";
-    const auto run = [&tool](const QStringList& args, QByteArray* out = nullptr) {
+    const auto run = [&tool](const QStringList& args) {
         QProcess process;
         process.start(tool, args);
         EXPECT_TRUE(process.waitForFinished(10000));
-        if (out)
-            *out = process.readAllStandardOutput().trimmed();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return ok ? process.readAllStandardOutput().trimmed() : "failed";
     };
-    const QString secret = root_.path() + QStringLiteral("/release key");
-    QByteArray publicKey;
-    ASSERT_EQ(run({QStringLiteral("keygen"), secret}, &publicKey), 0);
-    EXPECT_EQ(publicKey.size(), 44);
-    EXPECT_TRUE(publicKey.endsWith('=') && !publicKey.endsWith("=="));
-    EXPECT_EQ(QFileInfo(secret).permissions(),
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
-    // An existing key is never overwritten.
-    const QByteArray secretBytes = fileBytes(secret);
-    EXPECT_NE(run({QStringLiteral("keygen"), secret}), 0);
-    EXPECT_EQ(fileBytes(secret), secretBytes);
-
-    const QByteArray zip = bundleZip(QStringLiteral("2.0"));
-    const QString archive = root_.path() + QStringLiteral("/Ambrano-2.0.zip");
-    ASSERT_TRUE(writeFile(archive, zip));
-    QByteArray signature;
-    ASSERT_EQ(run({QStringLiteral("sign"), secret, archive}, &signature), 0);
-    EXPECT_EQ(signature.size(), 88);
-
-    const QString manifest = root_.path() + QStringLiteral("/update.json");
-    ASSERT_EQ(run({QStringLiteral("manifest"), manifest, QStringLiteral("2.0"), server_.url(QStringLiteral("/u.zip")),
-                  QString::fromLatin1(signature), QStringLiteral("Notes")}),
-        0);
-    EXPECT_NE(run({QStringLiteral("manifest"), manifest, QStringLiteral("2.0"), server_.url(QStringLiteral("/u.zip")),
-                  QString::fromLatin1(signature.left(87))}),
-        0);
-    server_.route(QStringLiteral("/update.json"), fileBytes(manifest));
+    const QString key = run({"keygen", dir + "/release key"});
+    EXPECT_EQ(QFileInfo(dir + "/release key").permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
+    const QByteArray secret = readAll(dir + "/release key");
+    EXPECT_EQ(run({"keygen", dir + "/release key"}), "failed");  // an existing key is never overwritten
+    EXPECT_EQ(readAll(dir + "/release key"), secret);
+    const QByteArray zip = ZipBuilder().bundle(QStringLiteral("Ambrano.app"), QStringLiteral("2.0")).build();
+    ASSERT_TRUE(writeAll(dir + "/a.zip", zip));
+    const QString signature = run({"sign", dir + "/release key", dir + "/a.zip"});
+    ASSERT_NE(run({"manifest", dir + "/update.json", "2.0", server_.url("/u.zip"), signature, "Notes"}), "failed");
+    EXPECT_EQ(run({"manifest", dir + "/bad.json", "2.0", server_.url("/u.zip"), signature.chopped(1)}), "failed");
+    server_.route(QStringLiteral("/update.json"), readAll(dir + "/update.json"));
     server_.route(QStringLiteral("/u.zip"), zip);
-
-    auto updater = makeUpdater(QString::fromLatin1(publicKey));
-    EXPECT_EQ(check(*updater), Updater::Outcome::installing);
-    EXPECT_EQ(logLines().value(1), QStringLiteral("update: signature OK, installing 2.0"));
-    EXPECT_EQ(fileBytes(temporary_ + QStringLiteral("/veskupdate-2.0/Ambrano.app/share/ambrano/version")), QByteArray("2.0\n"));
+    EXPECT_EQ(check(key), O::installing);
+    EXPECT_EQ(readAll(temporary_ + QStringLiteral("/veskupdate-2.0/Ambrano.app/share/ambrano/version")), QByteArray("2.0\n"));
 
     // The tool's own check agrees, and catches a changed archive.
-    EXPECT_EQ(run({QStringLiteral("verify"), QString::fromLatin1(publicKey), archive, QString::fromLatin1(signature)}), 0);
-    QByteArray changed = zip;
-    changed[10] = static_cast<char>(changed[10] ^ 0x20);
-    ASSERT_TRUE(writeFile(archive, changed));
-    EXPECT_NE(run({QStringLiteral("verify"), QString::fromLatin1(publicKey), archive, QString::fromLatin1(signature)}), 0);
+    EXPECT_NE(run({"verify", key, dir + "/a.zip", signature}), "failed");
+    ASSERT_TRUE(writeAll(dir + "/a.zip", zip.left(10) + char(zip[10] ^ 0x20) + zip.mid(11)));
+    EXPECT_EQ(run({"verify", key, dir + "/a.zip", signature}), "failed");
 }

@@ -7,43 +7,33 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QMenu>
 #include <QProcess>
-#include <QTemporaryDir>
 
 // The entry as a desktop session reads it: GLib's launcher runs a program whose path holds
-// every character the Exec key quotes or escapes.
+// every character the Exec key quotes or escapes. A line break cannot be put in the key.
 TEST(Autostart, TheEntryStartsTheProgramWhateverItsPath)
 {
     QTemporaryDir dir;
-    const QString folder = dir.path() + QStringLiteral("/my \"apps\" $HOME `x` back\\slash");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString program = folder + QStringLiteral("/ambrano");
-    const QString marker = dir.path() + QStringLiteral("/started");
-    {
-        QFile script(program);
-        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(("#!/bin/sh\ntouch '" + marker + "'\n").toUtf8());
-        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-    Autostart autostart(dir.path() + QStringLiteral("/config/autostart/ambrano.desktop"));
+    const QString program = dir.path() + QStringLiteral("/my \"apps\" $HOME `x` back\\slash/ambrano");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(program).path()));
+    QFile script(program);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\ntouch \"$0.started\"\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    Autostart autostart(dir.path() + QStringLiteral("/autostart/ambrano.desktop"));
+    EXPECT_FALSE(autostart.enable(QStringLiteral("/opt/a\nExec=rm -rf ~")));
+    EXPECT_FALSE(autostart.enable(QStringLiteral("relative/ambrano")));
     EXPECT_FALSE(autostart.enabled());
     ASSERT_TRUE(autostart.enable(program));
     EXPECT_TRUE(autostart.enabled());
-
     QProcess gio;
-    gio.start(QStringLiteral("gio"), {QStringLiteral("launch"), dir.path() + QStringLiteral("/config/autostart/ambrano.desktop")});
+    gio.start(QStringLiteral("gio"), {QStringLiteral("launch"), dir.path() + QStringLiteral("/autostart/ambrano.desktop")});
     ASSERT_TRUE(gio.waitForFinished(10000));
     EXPECT_EQ(gio.exitCode(), 0) << gio.readAllStandardError().toStdString();
-    EXPECT_TRUE(waitFor([&] { return QFile::exists(marker); }));
-
-    // A line break cannot be put in the key: nothing is written.
-    Autostart other(dir.path() + QStringLiteral("/other.desktop"));
-    EXPECT_FALSE(other.enable(QStringLiteral("/opt/a\nExec=rm -rf ~")));
-    EXPECT_FALSE(other.enabled());
+    EXPECT_TRUE(waitFor([&] { return QFile::exists(program + QStringLiteral(".started")); }));
 }
 
 // The tray menu's item: ticked when the entry is there; unticking takes only our file away.
@@ -58,32 +48,23 @@ TEST(Autostart, TheMenuItemWritesAndRemovesTheEntry)
     neighbour.close();
 
     AppDelegate delegate;
-    auto item = [&delegate]() -> QAction* {
+    const auto toggle = [&delegate](bool ticked) {
         delegate.statusClicked(true);
-        QMenu* menu = delegate.contextMenu();
-        for (QAction* action : menu ? menu->actions() : QList<QAction*>()) {
-            if (action->text() == QStringLiteral("Start at login"))
-                return action;
+        for (QAction* action : delegate.contextMenu()->actions()) {
+            if (action->text() == QStringLiteral("Start at login")) {
+                EXPECT_TRUE(action->isCheckable());
+                EXPECT_EQ(action->isChecked(), ticked);
+                action->trigger();
+            }
         }
-        return nullptr;
+        delegate.contextMenu()->close();
     };
-    QAction* action = item();
-    ASSERT_NE(action, nullptr);
-    ASSERT_TRUE(action->isCheckable());
-    EXPECT_FALSE(action->isChecked());
-    action->trigger();
-    delegate.contextMenu()->close();
-
     QFile entry(folder + QStringLiteral("/ambrano.desktop"));
+    toggle(false);
     ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
     EXPECT_TRUE(entry.readAll().contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\"\n"));
     entry.close();
-
-    action = item();
-    ASSERT_NE(action, nullptr);
-    EXPECT_TRUE(action->isChecked());
-    action->trigger();
-    delegate.contextMenu()->close();
+    toggle(true);
     EXPECT_FALSE(entry.exists());
     EXPECT_TRUE(neighbour.exists());
 }

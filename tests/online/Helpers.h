@@ -1,0 +1,24 @@
+#pragma once
+// Shared by the online tests: readable failure messages for Qt values, whole-file reads and writes.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.left(200).toStdString() << '"'; }
+
+inline QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
