@@ -59,48 +59,39 @@ ramp_warm() {
 }
 hotkey() { xdotool key ctrl+alt+super+z; }
 
-# Counts clearly red pixels in the tray area of a screenshot.
+# Clearly red pixels in the tray area of a screenshot.
 red_pixels_in_tray() {
     import -window root "$E2E_HOME/shot.png" 2>/dev/null
     convert "$E2E_HOME/shot.png" -crop 200x28+1720+0 +repage -fx '(r>0.8 && g<0.3 && b<0.3) ? 1 : 0' \
         -format '%[fx:round(mean*w*h)]' info:
 }
-
-# Windows of the app that are on screen: the tray icon, plus the panel or a menu when open.
 visible_windows() { xdotool search --onlyvisible --classname ambrano 2>/dev/null | wc -l; }
-# app_window TEST: the first of the app's windows on screen whose size passes the arithmetic
-# TEST on WIDTH and HEIGHT.
+# app_window TEST: the first of the app's windows on screen whose WIDTH and HEIGHT pass TEST
+# (one may close between the search and the geometry query: skipped).
 app_window() {
     local w WINDOW X Y WIDTH HEIGHT SCREEN
     for w in $(xdotool search --onlyvisible --classname ambrano 2>/dev/null); do
-        # A window may close between the search and this question: skip it.
         WIDTH=
         eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
-        [ -n "$WIDTH" ] || continue
-        if (( $1 )); then echo "$w"; return 0; fi
+        [ -n "$WIDTH" ] && (( $1 )) && { echo "$w"; return 0; }
     done
     return 1
 }
-# The tray icon is the small one of the app's windows.
-tray_icon_window() { app_window 'WIDTH <= 64'; }
-# The open panel: the app's 372-wide window.
 panel_window() { app_window 'WIDTH == 372'; }
 panel_open() { panel_window >/dev/null; }
-# panel_pixel X Y: "r g b" (0-255) of the screen at a point of the open panel.
-panel_pixel() {
-    local WINDOW X Y WIDTH HEIGHT SCREEN
+settings_window() { app_window 'WIDTH == 440 && HEIGHT == 660'; }
+settings_shown() { settings_window >/dev/null; }
+# panel_pixel_near X Y R G B: the screen at that point of the open panel is within 3 of R G B
+panel_pixel_near() {
+    local WINDOW X Y WIDTH HEIGHT SCREEN px
     eval "$(xdotool getwindowgeometry --shell "$(panel_window)")"
     import -window root "$E2E_HOME/shot.png" 2>/dev/null
-    convert "$E2E_HOME/shot.png" -format "%[fx:round(255*p{$((X + $1)),$((Y + $2))}.r)] %[fx:round(255*p{$((X + $1)),$((Y + $2))}.g)] %[fx:round(255*p{$((X + $1)),$((Y + $2))}.b)]" info:
+    px="p{$((X + $1)),$((Y + $2))}"
+    convert "$E2E_HOME/shot.png" -format "%[fx:round(255*$px.r)] %[fx:round(255*$px.g)] %[fx:round(255*$px.b)]" info: |
+        awk -v R="$3" -v G="$4" -v B="$5" 'function d(a, b) { return a > b ? a - b : b - a }
+            { exit !(d($1, R) <= 3 && d($2, G) <= 3 && d($3, B) <= 3) }'
 }
-# panel_pixel_near X Y R G B: within 3 of each channel.
-panel_pixel_near() {
-    local r g b
-    read -r r g b <<<"$(panel_pixel "$1" "$2")"
-    awk -v r="$r" -v g="$g" -v b="$b" -v R="$3" -v G="$4" -v B="$5" \
-        'function d(a, b) { return a > b ? a - b : b - a } BEGIN { exit !(d(r, R) <= 3 && d(g, G) <= 3 && d(b, B) <= 3) }'
-}
-click_icon() { xdotool mousemove --window "$(tray_icon_window)" 8 8 click "${1:-1}"; }
+click_icon() { xdotool mousemove --window "$(app_window 'WIDTH <= 64')" 8 8 click "${1:-1}"; }
 # open_menu MIN_WINDOWS: right-clicks the icon until the menu shows. A click that arrives while
 # the toolkit is still closing the previous popup is dropped, so one click is not enough.
 open_menu() {
@@ -118,9 +109,6 @@ windows_at_least() { [ "$(visible_windows)" -ge "$1" ]; }
 windows_exactly() { [ "$(visible_windows)" -eq "$1" ]; }
 icon_red() { [ "$(red_pixels_in_tray)" -gt 20 ]; }
 icon_neutral() { [ "$(red_pixels_in_tray)" -lt 5 ]; }
-# The settings window: the app's window of that size, if one is on screen.
-settings_window() { app_window 'WIDTH == 440 && HEIGHT == 660'; }
-settings_shown() { settings_window >/dev/null; }
 # window_region WINDOW OUT X Y W H: a piece of a window, taken from the screen
 window_region() {
     local WINDOW X Y WIDTH HEIGHT SCREEN
