@@ -15,6 +15,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QFontInfo>
+#include <QPainter>
 #include <QTest>
 
 TEST(ColorFromHex, SpellingsSignsAndRefusals)
@@ -175,6 +176,14 @@ TEST(ThemeSwitch, DayShowsSunAndCloudsNightShowsMoonAndStars)
     EXPECT_TRUE(colorNear(at(image, 129, 31), sw.spot, 1)) << "crater";
     EXPECT_TRUE(colorNear(at(image, 26, 28), Qt::white, 1) && colorNear(at(image, 55, 27), Qt::white, 1)) << "stars";
     EXPECT_TRUE(colorNear(at(image, 112, 77), over(sw.nightBG, Qt::white, 0.05), 2)) << "no cloud, under the halo";
+    image.fill(Qt::transparent);  // half-way, everything blends
+    QPainter painter(&image);
+    sw.paintContent(painter, QSizeF(164, 79), 0.5);
+    painter.end();
+    const QColor mid = ThemeSwitch::lerp(sw.dayBG, sw.nightBG, 0.5);
+    EXPECT_TRUE(colorNear(at(image, 10, 39), mid, 2) && colorNear(at(image, 154, 39), mid, 2)) << "the knob in the middle";
+    EXPECT_TRUE(colorNear(at(image, 26, 28), over(over(mid, Qt::white, 0.5), Qt::white, 0.05), 3)) << "star";
+    EXPECT_TRUE(colorNear(at(image, 112, 77), over(over(mid, sw.cloud, 0.5), Qt::white, 0.05), 3)) << "cloud";
 }
 
 TEST(ThemeSwitch, AClickAnimatesAndASecondReversesFromWhereItIs)

@@ -229,7 +229,7 @@ TEST_F(PanelTest, FlickerBarFollowsTheBacklightAndPWMSafeAnswersIt)
     EXPECT_TRUE(waitFor([this] { return pwm.state() == PWMState::active; }));
 }
 
-TEST_F(PanelTest, WithoutABuiltInPanelPWMIsGreyInertAndUnavailable)
+TEST_F(PanelTest, WithoutABuiltInPanelPWMIsInertAndTheConflictBarNamesTheProgramOrTheDisplay)
 {
     displays.addDisplay(externalID);  // an external monitor, no DDC link
     backlight.panels[externalID].level = 0.1f;
@@ -243,11 +243,7 @@ TEST_F(PanelTest, WithoutABuiltInPanelPWMIsGreyInertAndUnavailable)
     engine.pwmSafe = true;
     p.refresh();
     EXPECT_EQ(p.pwmLabel()->text(), QStringLiteral("PWM-SAFE MODE \u00B7 UNAVAILABLE"));
-}
 
-TEST_F(PanelTest, ConflictBarNamesTheProgramOrTheDisplayItHolds)
-{
-    PopoverViewController& p = make();
     p.view()->show();
     apps.applications = {app("bash"), app("redshift-gtk")};
     p.tick()->setInterval(10);  // the tick reads the process list
@@ -259,7 +255,6 @@ TEST_F(PanelTest, ConflictBarNamesTheProgramOrTheDisplayItHolds)
     EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("CONFLICTO: cierra Redshift"));
     p.view()->hide();
     apps.applications.clear();
-    displays.addDisplay(externalID);
     displays.find(externalID)->result = GammaResult::heldByOther;
     engine.setEnabled(true);
     p.readSystem();
