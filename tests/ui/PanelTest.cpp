@@ -130,10 +130,15 @@ TEST_F(PanelTest, MovingASliderOrAPresetTurnsTheFilterOnRefreshingDoesNot)
     EXPECT_TRUE(engine.enabled());
     EXPECT_DOUBLE_EQ(engine.brightness(), 55);
     EXPECT_EQ(p.brightValue()->text(), QStringLiteral("55%"));
+    QTest::mousePress(p.warmthSlider(), Qt::LeftButton, {}, QPoint(103, 10));  // the knob, at 30 %
+    QTest::mouseMove(p.warmthSlider(), QPoint(200, 10));
+    EXPECT_GT(engine.warmth(), 50) << "followed while dragging";
+    QTest::mouseRelease(p.warmthSlider(), Qt::LeftButton, {}, QPoint(200, 10));
     engine.setEnabled(false);
+    const double dragged = engine.warmth();
     click(p.warmthSlider(), QPoint(320, 10));  // on the track
     EXPECT_TRUE(engine.enabled());
-    EXPECT_GT(engine.warmth(), 30);
+    EXPECT_GT(engine.warmth(), dragged);
     AppSettings::setExtremeDim(true);  // the floor follows the settings; the top stays
     EXPECT_EQ(p.brightSlider()->doubleMinimum(), 1);
     EXPECT_EQ(p.brightSlider()->doubleMaximum(), 100);
