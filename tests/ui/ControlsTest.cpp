@@ -14,7 +14,6 @@
 #include "Pixels.h"
 #include "support/TestEnvironment.h"
 
-#include <QFontInfo>
 #include <QPainter>
 #include <QTest>
 
@@ -29,14 +28,6 @@ TEST(ColorFromHex, SpellingsSignsAndRefusals)
         EXPECT_EQ(color ? static_cast<int>(color->rgb() & 0xFFFFFF) : -1, rgb) << '"' << text << '"';
     }
     EXPECT_FALSE(Theme::colorFromHex(QStringLiteral("ＦＦ３Ｂ３０")));  // digits of another script
-}
-
-TEST(SystemFont, ThreeRealFacesSizedInLogicalPixels)
-{
-    EXPECT_EQ(QFontInfo(Theme::systemFont(13.75, Theme::bold)).styleName(), QStringLiteral("Bold"));
-    EXPECT_EQ(QFontInfo(Theme::systemFont(13.75, Theme::medium)).styleName(), QStringLiteral("Medium"));
-    EXPECT_GT(QFontInfo(Theme::systemFont(13.75, Theme::heavy)).weight(), QFont::Bold);
-    EXPECT_NEAR(QFontInfo(Theme::systemFont(100, Theme::bold)).pixelSize(), 100, 1);
 }
 
 TEST(VeskFlatButton, ActiveIsRedWithADarkTitleInactiveShowsItsOwnColours)
