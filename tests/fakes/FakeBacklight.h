@@ -1,10 +1,9 @@
 #pragma once
-// A built-in panel's backlight in memory, per display, with every call counted. The panel
-// can be told to settle at a level other than the one asked for.
+// A built-in panel's backlight in memory, per display. The panel can be told to settle at a
+// level other than the one asked for.
 
 #include "platform/Backlight.h"
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -19,16 +18,12 @@ public:
     // Whatever is set, the panel reports this instead (a panel that never reaches 1.0).
     std::optional<float> settlesAt;
     std::map<DisplayID, Panel> panels;
-    std::atomic<int> sets{0};
-    std::atomic<int> gets{0};
-    std::atomic<int> alcSets{0};
 
     Backlight functions(bool withALC = true)
     {
         Backlight b;
         b.setBrightness = [this](DisplayID d, float level) {
             std::lock_guard lock(mutex_);
-            ++sets;
             auto it = panels.find(d);
             if (it == panels.end())
                 return -1;
@@ -37,7 +32,6 @@ public:
         };
         b.getBrightness = [this](DisplayID d, float* level) {
             std::lock_guard lock(mutex_);
-            ++gets;
             auto it = panels.find(d);
             if (it == panels.end())
                 return -1;
@@ -47,7 +41,6 @@ public:
         if (withALC) {
             b.enableALC = [this](DisplayID d, bool on) {
                 std::lock_guard lock(mutex_);
-                ++alcSets;
                 auto it = panels.find(d);
                 if (it == panels.end())
                     return -1;

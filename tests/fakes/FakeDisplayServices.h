@@ -21,7 +21,6 @@ public:
     std::map<DisplayID, TransferTables> tables;  // what each display shows now (absent: its own)
     int writes = 0;
     int restores = 0;
-    int listCalls = 0;
     ReconfigurationCallback callback;
     GammaResultCallback resultCallback;
 
@@ -35,7 +34,6 @@ public:
 
     std::vector<DisplayID> activeDisplays() override
     {
-        ++listCalls;
         std::vector<DisplayID> ids;
         for (const Display& d : displays)
             ids.push_back(d.id);
