@@ -1,23 +1,17 @@
 #include "brightness/PWMSafe.h"
-
 #include "FakeBacklight.h"
 #include "FakeDisplayServices.h"
 #include "RecordingDDCTransport.h"
 #include "support/TestEnvironment.h"
-
 #include <gtest/gtest.h>
-
 #include <QThread>
-
 #include <atomic>
 #include <thread>
 
 namespace {
-
 using States = std::vector<PWMState>;
 using Sets = std::vector<std::pair<std::string, int>>;
 constexpr PWMState waiting = PWMState::waiting, active = PWMState::active, unsupported = PWMState::unsupported;
-
 bool onMainThread() { return QThread::currentThread() == qApp->thread(); }
 
 // Counts display queries made off the main thread (the X11 backend is not thread-safe).
@@ -31,29 +25,19 @@ class PWMSafeTest : public ::testing::Test {
 protected:
     PWMSafeTest()
     {
-        use(pwm);
+        pwm.setDisplayServices(&displays);
+        pwm.setDDC(&ddc);
+        pwm.setBacklight(backlight.functions());
+        pwm.setSleep([this](std::chrono::microseconds d) { polls += d.count() == 120000; });
         // A state told off the main thread shows up as a wrong one.
         pwm.onStateChange = [this](PWMState s) { states.push_back(onMainThread() ? s : PWMState::off); };
     }
-    void use(PWMSafe& p)
-    {
-        p.setDisplayServices(&displays);
-        p.setDDC(&ddc);
-        p.setBacklight(backlight.functions());
-        p.setSleep([this](std::chrono::microseconds d) { polls += d.count() == 120000; });
-    }
-    void addPanel(DisplayID id, float level, bool alc = true)
-    {
-        displays.addDisplay(id, true);
-        backlight.panels[id] = {level, alc};
-    }
+    void addPanel(DisplayID id, float level, bool alc = true) { displays.addDisplay(id, true), backlight.panels[id] = {level, alc}; }
     void addMonitor(const std::string& connector, int current, int max, bool answers = true, bool acks = true)
     {
-        transport.monitors[connector] = {current, max, answers, acks};
-        transport.addService(connector);
+        transport.monitors[connector] = {current, max, answers, acks}, transport.addService(connector);
     }
-    // The Set messages sent, as monitor and value.
-    Sets sets() const
+    Sets sets() const  // the Set messages sent, as monitor and value
     {
         Sets out;
         for (const auto& e : transport.events())
@@ -71,22 +55,57 @@ protected:
     States states;
     PWMSafe pwm;  // last: destroyed first, while the things it uses still exist
 };
-
 }  // namespace
 
-TEST_F(PWMSafeTest, NothingToPinIsUnsupportedAndTouchesNothing)
+TEST_F(PWMSafeTest, AvailableWithAMonitorOnDDCOrAReadableBuiltinPanelAndOnlyAcknowledgedWritesCountAsPinned)
 {
-    displays.addDisplay(1, true);  // built in, but no backlight
-    pwm.setBacklight({});
+    displays.addDisplay(2);
+    addMonitor("DP-1", 60, 100);
+    EXPECT_TRUE(pwm.available());
     transport.isAvailable = false;
-    EXPECT_FALSE(pwm.available());
+    EXPECT_FALSE(pwm.available() || pwm.builtinHardwareBrightness());  // no built-in display
+    displays.addDisplay(1, true);
+    EXPECT_FALSE(pwm.builtinHardwareBrightness());  // the backlight cannot read it
+    backlight.panels[1] = {-1.0f, false};
+    EXPECT_FALSE(pwm.builtinHardwareBrightness());  // nor a level below 0
+    backlight.panels[1] = {0.25f, false};
+    EXPECT_TRUE(pwm.builtinHardwareBrightness() == 0.25f && pwm.available());
+    pwm.setBacklight({});
+    EXPECT_FALSE(pwm.builtinHardwareBrightness() || pwm.available());
+    transport.services.clear();
     pwm.enable();
-    EXPECT_EQ(pwm.state(), unsupported);
     EXPECT_TRUE(pwm.savedBuiltin().empty() && pwm.savedALC().empty() && pwm.savedExternal().empty() && polls == 0);
     pwm.disable();
     ASSERT_TRUE(delivered(3));
-    EXPECT_EQ(states, (States{waiting, unsupported, PWMState::off}));
-    EXPECT_TRUE(transport.events().empty());
+    EXPECT_TRUE(states == (States{waiting, unsupported, PWMState::off}) && transport.events().empty());
+    // A write nobody acknowledged pinned nothing: the display still flickers.
+    const struct { std::optional<float> settles; bool refuses, monitors; PWMState state; int polls; } cases[] = {
+        {0.9f, false, false, active, 5},  // taken, though it never holds
+        {{}, true, false, unsupported, 5},
+        {{}, false, false, unsupported, 0},  // beside a monitor with DDC/CI off
+        {{}, false, true, active, 0},  // beside another that is on
+    };
+    Backlight refusing = backlight.functions();
+    refusing.setBrightness = [](DisplayID, float) { return -1; };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        pwm.disable();  // forgets what the case before pinned
+        displays.displays.clear();
+        transport.services.clear();
+        polls = 0;
+        if (c.settles || c.refuses)
+            addPanel(1, 0.3f);
+        if (!c.settles)
+            addMonitor("HDMI-A-1", 20, 100, false, false);
+        if (c.monitors)
+            addMonitor("DP-1", 40, 100);
+        backlight.settlesAt = c.settles;
+        pwm.setBacklight(c.refuses ? refusing : backlight.functions());
+        pwm.enable();
+        EXPECT_TRUE(pwm.state() == c.state && polls == c.polls);
+        ASSERT_EQ(pwm.savedExternal().size(), c.monitors ? 1u : 0u);
+        EXPECT_TRUE(!c.monitors || pwm.savedExternal()[0].first->connector == "DP-1");
+    }
 }
 
 TEST_F(PWMSafeTest, PinsPanelsAndMonitorsAndPutsBackTheLevelsFromBeforeTheFirstEnable)
@@ -110,63 +129,12 @@ TEST_F(PWMSafeTest, PinsPanelsAndMonitorsAndPutsBackTheLevelsFromBeforeTheFirstE
     EXPECT_EQ(states, (States{waiting, active, waiting, active, PWMState::off}));
 }
 
-// A write nobody acknowledged pinned nothing: the display still flickers.
-TEST_F(PWMSafeTest, OnlyAcknowledgedWritesCountAsPinned)
-{
-    const struct { std::optional<float> settles; bool refuses, monitors; PWMState state; int polls; } cases[] = {
-        {0.9f, false, false, active, 5},  // taken, though it never holds
-        {{}, true, false, unsupported, 5},
-        {{}, false, false, unsupported, 0},  // beside a monitor with DDC/CI off
-        {{}, false, true, active, 0},  // beside another that is on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        PWMSafe fresh;
-        displays.displays.clear();
-        polls = 0;
-        if (c.settles || c.refuses)
-            addPanel(1, 0.3f);
-        backlight.settlesAt = c.settles;
-        transport.services.clear();
-        if (!c.settles)
-            addMonitor("HDMI-A-1", 20, 100, false, false);
-        if (c.monitors)
-            addMonitor("DP-1", 40, 100);
-        use(fresh);
-        if (c.refuses) {
-            Backlight b = backlight.functions();
-            b.setBrightness = [](DisplayID, float) { return -1; };
-            fresh.setBacklight(b);
-        }
-        fresh.enable();
-        EXPECT_TRUE(fresh.state() == c.state && polls == c.polls);
-        ASSERT_EQ(fresh.savedExternal().size(), c.monitors ? 1u : 0u);
-        EXPECT_TRUE(!c.monitors || fresh.savedExternal()[0].first->connector == "DP-1");
-    }
-}
-
-TEST_F(PWMSafeTest, AvailableWithAMonitorOnDDCOrAReadableBuiltinPanel)
-{
-    displays.addDisplay(2);
-    addMonitor("DP-1", 60, 100);
-    EXPECT_TRUE(pwm.available());
-    transport.isAvailable = false;
-    EXPECT_FALSE(pwm.available() || pwm.builtinHardwareBrightness());  // no built-in display
-    displays.addDisplay(1, true);
-    EXPECT_FALSE(pwm.builtinHardwareBrightness());  // the backlight cannot read it
-    backlight.panels[1] = {-1.0f, false};
-    EXPECT_FALSE(pwm.builtinHardwareBrightness());  // nor a level below 0
-    backlight.panels[1] = {0.25f, false};
-    EXPECT_TRUE(pwm.builtinHardwareBrightness() == 0.25f && pwm.available());
-    pwm.setBacklight({});
-    EXPECT_FALSE(pwm.builtinHardwareBrightness() || pwm.available());
-}
-
-TEST_F(PWMSafeTest, RequestsRunOneAtATimeInOrderAndReportOnTheMainThread)
+TEST_F(PWMSafeTest, RequestsRunOneAtATimeOnTheirThreadAndQuittingWaitsForARunningEnableAndDropsQueuedOnes)
 {
     addPanel(1, 0.3f);
     addMonitor("DP-1", 40, 100);
     std::atomic<int> inside{0}, overlaps{0};
+    std::atomic<bool> slow{false}, polling{false};
     Backlight b = backlight.functions();
     b.setBrightness = [&, set = b.setBrightness](DisplayID d, float level) {
         overlaps += inside++ != 0;
@@ -176,6 +144,7 @@ TEST_F(PWMSafeTest, RequestsRunOneAtATimeInOrderAndReportOnTheMainThread)
         return r;
     };
     pwm.setBacklight(b);
+    pwm.setSleep([&](std::chrono::microseconds) { polling = true, slow ? std::this_thread::sleep_for(std::chrono::milliseconds(30)) : void(); });
     for (int k = 0; k < 6; ++k) {
         pwm.enableInBackground();
         pwm.disableInBackground();
@@ -190,24 +159,16 @@ TEST_F(PWMSafeTest, RequestsRunOneAtATimeInOrderAndReportOnTheMainThread)
     for (size_t i = 0; i + 1 < states.size(); ++i)
         EXPECT_EQ(states[i] == waiting, states[i + 1] == active) << i;
     EXPECT_EQ(states.back(), PWMState::off);
-}
 
-TEST_F(PWMSafeTest, DisableAtQuitWaitsForARunningEnableAndDropsQueuedOnes)
-{
-    addPanel(1, 0.2f);
-    addMonitor("DP-1", 15, 100);
-    std::atomic<bool> polling{false};
-    pwm.setSleep([&](std::chrono::microseconds) {
-        polling = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    });
+    states.clear();
+    slow = true, polling = false;
     backlight.settlesAt = 0.9f;  // all five polls, so the enable is still running below
     pwm.enableInBackground();
     pwm.enableInBackground();
     ASSERT_TRUE(waitFor([&] { return polling.load(); }));
     backlight.settlesAt.reset();
     pwm.disable();  // on the main thread, like quitting
-    EXPECT_TRUE(backlight.level(1) == 0.2f && transport.monitors["DP-1"].current == 15);
+    EXPECT_TRUE(backlight.level(1) == 0.3f && transport.monitors["DP-1"].current == 40);
     pwm.waitUntilIdle();
     spin(50);
     EXPECT_TRUE(pwm.state() == PWMState::off && states.back() == PWMState::off);
