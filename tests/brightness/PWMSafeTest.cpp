@@ -122,9 +122,9 @@ TEST_F(PWMSafeTest, PinsPanelsAndMonitorsAndPutsBackTheLevelsFromBeforeTheFirstE
     EXPECT_EQ(sets(), (Sets{{"DP-1", 255}, {"DP-1", 255}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
     transport.clearEvents();
     pwm.disable();
-    EXPECT_TRUE(backlight.level(7) == 0.37f && backlight.alc(7) && backlight.level(8) == 0.42f && !backlight.alc(8));
+    EXPECT_TRUE(backlight.level(7) == 0.37f && backlight.alc(7) && backlight.level(8) == 0.42f && !backlight.alc(8)
+        && pwm.savedBuiltin().empty() && pwm.savedALC().empty() && pwm.savedExternal().empty());
     EXPECT_EQ(sets(), (Sets{{"DP-1", 35}, {"DP-1", 35}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
-    EXPECT_TRUE(pwm.savedBuiltin().empty() && pwm.savedALC().empty() && pwm.savedExternal().empty());
     ASSERT_TRUE(delivered(5));
     EXPECT_EQ(states, (States{waiting, active, waiting, active, PWMState::off}));
 }
@@ -139,9 +139,7 @@ TEST_F(PWMSafeTest, RequestsRunOneAtATimeOnTheirThreadAndQuittingWaitsForARunnin
     b.setBrightness = [&, set = b.setBrightness](DisplayID d, float level) {
         overlaps += inside++ != 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // wide enough to be caught inside
-        const std::int32_t r = set(d, level);
-        --inside;
-        return r;
+        return --inside, set(d, level);
     };
     pwm.setBacklight(b);
     pwm.setSleep([&](std::chrono::microseconds) { polling = true, slow ? std::this_thread::sleep_for(std::chrono::milliseconds(30)) : void(); });
@@ -153,8 +151,7 @@ TEST_F(PWMSafeTest, RequestsRunOneAtATimeOnTheirThreadAndQuittingWaitsForARunnin
     }
     pwm.disableInBackground();  // queued after the last direct call, so it runs last
     pwm.waitUntilIdle();
-    EXPECT_TRUE(overlaps == 0 && displays.offMain == 0);
-    EXPECT_TRUE(backlight.level(1) == 0.3f && transport.monitors["DP-1"].current == 40);
+    EXPECT_TRUE(overlaps == 0 && displays.offMain == 0 && backlight.level(1) == 0.3f && transport.monitors["DP-1"].current == 40);
     ASSERT_TRUE(delivered(25));  // nine enables of two states, seven disables of one
     for (size_t i = 0; i + 1 < states.size(); ++i)
         EXPECT_EQ(states[i] == waiting, states[i + 1] == active) << i;
@@ -171,6 +168,5 @@ TEST_F(PWMSafeTest, RequestsRunOneAtATimeOnTheirThreadAndQuittingWaitsForARunnin
     EXPECT_TRUE(backlight.level(1) == 0.3f && transport.monitors["DP-1"].current == 40);
     pwm.waitUntilIdle();
     spin(50);
-    EXPECT_TRUE(pwm.state() == PWMState::off && states.back() == PWMState::off);
-    EXPECT_EQ(std::count(states.begin(), states.end(), waiting), 1);
+    EXPECT_TRUE(pwm.state() == PWMState::off && states.back() == PWMState::off && std::count(states.begin(), states.end(), waiting) == 1);
 }
