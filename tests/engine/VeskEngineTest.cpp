@@ -7,35 +7,22 @@
 #include <limits>
 #include <vector>
 
-namespace {
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-class VeskEngineTest : public ::testing::Test {
-protected:
-    VeskEngineTest()
-    {
-        displays.addDisplay(1, true);
-        displays.addDisplay(2);
-        engine.setDisplayServices(&displays);
-        engine.onChange = [this](bool on) { changes.push_back(on); };
-        engine.onWarmthAnim = [this](double w) { steps.push_back({clock.nsecsElapsed(), w}); };
-        clock.start();
-    }
-    bool settled() { return waitFor([this] { return !engine.isAnimating(); }, 3000); }
-
+TEST(VeskEngine, ClampsWritesEveryDisplayAndRestoresAnimatesOnA60HzGridReappliesAfterReconfigurationAndListsProblems)
+{
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     FakeDisplayServices displays;
+    displays.addDisplay(1, true);
+    displays.addDisplay(2);
     VeskEngine engine;
+    engine.setDisplayServices(&displays);
     std::vector<bool> changes;
     std::vector<std::pair<qint64, double>> steps;  // when, and the warmth
     QElapsedTimer clock;
-};
-}  // namespace
-
-TEST_F(VeskEngineTest, ValuesAreClampedAndWrittenToEveryDisplayUntilDisablingRestoresAndProblemsAreListedWhileOn)
-{
+    engine.onChange = [&](bool on) { changes.push_back(on); };
+    engine.onWarmthAnim = [&](double w) { steps.push_back({clock.nsecsElapsed(), w}); };
     engine.setEnabled(true);  // the evening's 62 at full brightness
-    ASSERT_EQ(displays.tables.size(), 2u);
-    EXPECT_TRUE(std::abs(displays.tables.at(1).blue[255] - 0.3463) < 1e-4 && displays.tables.at(1).blue == displays.tables.at(2).blue);
+    EXPECT_TRUE(displays.tables.size() == 2u && std::abs(displays.tables.at(1).blue[255] - 0.3463) < 1e-4
+        && displays.tables.at(1).blue == displays.tables.at(2).blue);
     const std::pair<double, double> warmths[] = {{150, 100}, {-3, 0}, {kNaN, 0}}, brightnesses[] = {{250, 100}, {kNaN, 100}, {3, 10}};
     for (auto [in, out] : warmths)
         EXPECT_EQ((engine.setWarmth(in), engine.warmth()), out) << in;
@@ -52,6 +39,30 @@ TEST_F(VeskEngineTest, ValuesAreClampedAndWrittenToEveryDisplayUntilDisablingRes
     EXPECT_EQ((engine.setBrightness(0.5), engine.brightness()), 1.0);
     engine.toggle();
     EXPECT_TRUE(displays.tables.empty() && displays.restores == 1 && changes == (std::vector<bool>{true, false}));
+    engine.setWarmth(0);
+    clock.start();
+    engine.animateWarmth(100);
+    ASSERT_TRUE(waitFor([&] { return !engine.isAnimating(); }, 3000));
+    // A step ahead of its deadline finds the animation short of its end and adds a 22nd.
+    EXPECT_TRUE(steps.size() >= 10 && steps.size() <= 21) << steps.size();
+    for (size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_GE(steps[i].first, std::llround((i + 1) * VeskEngine::animationStep * 1e9)) << "step " << i + 1;
+        EXPECT_GE(steps[i].second, i ? steps[i - 1].second : 0.0);
+    }
+    EXPECT_TRUE(steps.back().second == 100.0 && displays.tables.at(1).green[255] == 0.0f);
+    EXPECT_EQ(changes, (std::vector<bool>{true, false, true}));  // the animation turned it on, once
+    engine.animateWarmth(0, 1.0);
+    spin(300);
+    const double reached = engine.warmth();
+    steps.clear();
+    engine.animateWarmth(100, 0.2);  // from where the first one got to
+    ASSERT_TRUE(waitFor([&] { return !engine.isAnimating(); }, 3000) && !steps.empty());
+    EXPECT_TRUE(reached < 100.0 && steps.front().second >= reached && engine.warmth() == 100.0);
+    engine.animateWarmth(0, 5.0);
+    spin(50);
+    engine.setWarmth(30);
+    spin(100);
+    EXPECT_TRUE(!engine.isAnimating() && engine.warmth() == 30.0);
     int told = 0;
     engine.onDisplayProblemsChange = [&told] { ++told; };
     engine.registerDisplayReconfigure();
@@ -83,32 +94,4 @@ TEST_F(VeskEngineTest, ValuesAreClampedAndWrittenToEveryDisplayUntilDisablingRes
     engine.reapply();
     engine.setEnabled(false);
     EXPECT_TRUE(engine.displayProblems().empty() && told == 6);
-}
-
-TEST_F(VeskEngineTest, AnimationStepsOnA60HzGridAndANewChangeTakesOver)
-{
-    engine.setWarmth(0);
-    clock.restart();
-    engine.animateWarmth(100);
-    ASSERT_TRUE(settled());
-    // A step ahead of its deadline finds the animation short of its end and adds a 22nd.
-    EXPECT_TRUE(steps.size() >= 10 && steps.size() <= 21) << steps.size();
-    for (size_t i = 0; i < steps.size(); ++i) {
-        EXPECT_GE(steps[i].first, std::llround((i + 1) * VeskEngine::animationStep * 1e9)) << "step " << i + 1;
-        EXPECT_GE(steps[i].second, i ? steps[i - 1].second : 0.0);
-    }
-    EXPECT_TRUE(steps.back().second == 100.0 && displays.tables.at(1).green[255] == 0.0f);
-    EXPECT_EQ(changes, std::vector<bool>{true});  // turned on once
-    engine.animateWarmth(0, 1.0);
-    spin(300);
-    const double reached = engine.warmth();
-    steps.clear();
-    engine.animateWarmth(100, 0.2);  // from where the first one got to
-    ASSERT_TRUE(settled() && !steps.empty());
-    EXPECT_TRUE(reached < 100.0 && steps.front().second >= reached && engine.warmth() == 100.0);
-    engine.animateWarmth(0, 5.0);
-    spin(50);
-    engine.setWarmth(30);
-    spin(100);
-    EXPECT_TRUE(!engine.isAnimating() && engine.warmth() == 30.0);
 }

@@ -68,7 +68,6 @@ TEST(Scheduler, TicksMoveTheWarmthOnlyWhenThePeriodChangesSolarPeriodsToTheMinut
     AppSettings::setAutoSchedule(false);
     scheduler.refresh();
     EXPECT_TRUE(!scheduler.isRunning() && scheduler.lastWarmth() == -1.0 && engine.enabled());
-
     AppSettings::setAutoSchedule(true);
     constexpr qint64 maxInt = std::numeric_limits<int>::max(), minInt = std::numeric_limits<int>::min();
     struct Place { const char* zone; double lat, lon; bool solar = true; };
@@ -80,9 +79,7 @@ TEST(Scheduler, TicksMoveTheWarmthOnlyWhenThePeriodChangesSolarPeriodsToTheMinut
         {none, june, 21, 59, evening}, {none, june, 22, 0, night}, {none, june, 0, 30, evening, 8, 20, 1},  // past midnight
         {none, june, 1, 0, night, 8, 20, 1}, {none, june, 7, 59, night, 8, 20, 1}, {none, june, 8, 0, day, 8, 20, 1},
         {none, june, 12, 30, evening, 12, 12, 22},  // equal starts leave no day
-        // Out of range from another writer: neither a crash nor a hang.
-        {none, june, 2, 0, day, 25, 3, 30}, {none, june, 3, 0, evening, 25, 3, 30}, {none, june, 12, 0, evening, 30, -5, maxInt},
-        {none, june, 12, 0, night, minInt, minInt, minInt},
+        {none, june, 12, 0, evening, 30, -5, maxInt}, {none, june, 12, 0, night, minInt, minInt, minInt},  // another writer's
         // Madrid: sunrise 06:44, sunset 21:48 in June; 08:34 and 17:51 in December. Evening: 2 h before sunset.
         {madrid, june, 6, 43, night}, {madrid, june, 6, 44, day}, {madrid, june, 19, 47, day}, {madrid, june, 19, 48, evening},
         {madrid, june, 21, 47, evening}, {madrid, june, 21, 48, night}, {madrid, december, 15, 51, evening},
@@ -108,8 +105,7 @@ TEST(Scheduler, TicksMoveTheWarmthOnlyWhenThePeriodChangesSolarPeriodsToTheMinut
     }
 }
 
-// Almanac times agree to the minute or two the approximation promises; each is pinned as computed.
-// Madrid's June and December days and Reykjavik are pinned to the minute by the scheduler's table.
+// Pinned as computed (almanacs agree to a minute or two); Madrid in June and Reykjavik are in the table above.
 TEST(SolarCalc, SunriseAndSunsetOnTheLocalDayOfTheRequest)
 {
     const double inf = std::numeric_limits<double>::infinity(), kNaN = std::numeric_limits<double>::quiet_NaN();
