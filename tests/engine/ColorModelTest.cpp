@@ -1,7 +1,5 @@
 #include "engine/ColorModel.h"
-
 #include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -9,7 +7,6 @@
 namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 struct Case { double in, red, green, blue; };
-
 void expectGains(const ChannelGains& g, const Case& c)
 {
     EXPECT_TRUE(std::abs(g.red - c.red) < 1e-6 && std::abs(g.green - c.green) < 1e-6 && std::abs(g.blue - c.blue) < 1e-6)
@@ -17,15 +14,11 @@ void expectGains(const ChannelGains& g, const Case& c)
 }
 }  // namespace
 
-TEST(ColorModel, WarmthForKelvinMapsTheBlackBodyRangeAndHoldsItsEnds)
+TEST(ColorModel, WarmthForKelvinTheGainsForWarmthAndTemperatureAndTablesScaledByBrightness)
 {
-    const std::pair<double, double> cases[] = {{8000, 0}, {6500, 0}, {3750, 45}, {4000, 40.909091}, {2700, 62.181818}, {1000, 90}, {500, 90}};
-    for (auto [kelvin, warmth] : cases)
+    const std::pair<double, double> kelvins[] = {{8000, 0}, {6500, 0}, {3750, 45}, {4000, 40.909091}, {2700, 62.181818}, {1000, 90}, {500, 90}};
+    for (auto [kelvin, warmth] : kelvins)
         EXPECT_NEAR(ColorModel::warmthForKelvin(kelvin), warmth, 1e-6) << kelvin;
-}
-
-TEST(ColorModel, GainsForWarmthAndTemperature)
-{
     const Case warmth[] = {{0, 1, 0.996510, 0.980557}, {-5, 1, 0.996510, 0.980557}, {30, 1, 0.867254, 0.760305},
         {62, 1, 0.655406, 0.346305}, {80, 1, 0.452394, 0}, {90, 1, 0.266355, 0}, {95, 1, 0.133177, 0}, {100, 1, 0, 0},
         {150, 1, 0, 0}, {kNaN, 1, 0, 0}};
@@ -36,14 +29,8 @@ TEST(ColorModel, GainsForWarmthAndTemperature)
         {50000, 0.594801, 0.727566, 1}, {kNaN, 0.594801, 0.727566, 1}};
     for (const Case& c : kelvin)
         expectGains(ColorModel::rgbForTemperature(c.in), c);
-}
-
-TEST(ColorModel, TablesAreLinearRampsOfTheGainsScaledByBrightness)
-{
     const TransferTables t = ColorModel::buildTables(62, 50);
-    for (int i : {0, 51, 255}) {
-        EXPECT_FLOAT_EQ(t.red[i], static_cast<float>(i / 510.0)) << i;
+    for (int i : {0, 51, 255})
         expectGains({t.red[i], t.green[i], t.blue[i]}, {double(i), i / 510.0, i / 255.0 * 0.3277029, i / 255.0 * 0.1731527});
-    }
     EXPECT_EQ(ColorModel::buildTables(0, 400).red[255], 1.0f);  // held to 1
 }
