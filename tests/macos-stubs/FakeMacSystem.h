@@ -1,7 +1,6 @@
 #pragma once
 // The scripted Mac behind the stand-in SDK: what the tests set up, what the backends called,
 // and the system events a test can fire.
-
 #include "StandInSDK.h"
 
 #include <map>
@@ -21,21 +20,21 @@ struct TableWrite {
     CGDirectDisplayID display;
     std::vector<float> red, green, blue;
 };
-// An entry of the I/O registry's service plane: its name and "Location" property ("" for none,
-// "#1" for a number).
+// An entry of the I/O registry's service plane and its "Location" ("" none, "#1" a number).
 struct RegistryEntry {
     std::string name, location;
 };
 struct I2CTransfer {
     bool write;
-    int entry;  // index in `registry` of the service's entry
+    int entry;  // the service's index in `registry`
     std::uint32_t chip, dataAddress;
     std::vector<std::uint8_t> bytes;
 };
+// path empty: proc_pidpath fails (another user's, or gone).
 struct Process {
     int pid;
     std::uint32_t ruid;
-    std::string path;  // empty: proc_pidpath fails (another user's, or gone)
+    std::string path;
 };
 
 struct System {
@@ -60,11 +59,10 @@ struct System {
 // DDC, both in the registry beside entries that must be passed over.
 System& reset();
 System& system();
-
-// System events. Each returns how many callbacks it reached.
+// System events; each returns how many callbacks it reached. Power messages arrive only while
+// the notification port's source is on the main run loop.
 int reconfigure(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags);
 int pressHotKey(UInt32 keyCode, UInt32 mods);
-// Delivered only while the notification port's source is on the main run loop.
 int powerMessage(std::uint32_t messageType, intptr_t notificationID);
 
 }  // namespace FakeMac

@@ -8,8 +8,7 @@
 extern "C" {
 
 // CoreFoundation.
-typedef unsigned char Boolean;
-typedef unsigned char UInt8;
+typedef unsigned char Boolean, UInt8;
 typedef std::uint32_t UInt32;
 typedef std::int32_t SInt32;
 typedef signed long CFIndex;
@@ -17,12 +16,11 @@ typedef unsigned long CFTypeID;
 typedef UInt32 CFStringEncoding;
 typedef const void* CFTypeRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
-typedef const struct __CFString* CFStringRef;
+typedef const struct __CFString *CFStringRef, *CFRunLoopMode;
 typedef const struct __CFURL* CFURLRef;
 typedef struct __CFBundle* CFBundleRef;
 typedef struct __CFRunLoop* CFRunLoopRef;
 typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
-typedef CFStringRef CFRunLoopMode;
 enum { kCFStringEncodingUTF8 = 0x08000100 };
 extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFRunLoopMode kCFRunLoopCommonModes;
@@ -61,15 +59,9 @@ std::size_t CGDisplayPixelsWide(CGDirectDisplayID display);
 std::size_t CGDisplayPixelsHigh(CGDirectDisplayID display);
 
 // IOKit: the registry walk, the notification port, system power.
-typedef int kern_return_t;
-typedef unsigned int mach_port_t;
-typedef kern_return_t IOReturn;
+typedef int kern_return_t, IOReturn;
+typedef unsigned int mach_port_t, io_object_t, io_registry_entry_t, io_iterator_t, io_service_t, io_connect_t;
 typedef UInt32 IOOptionBits;
-typedef mach_port_t io_object_t;
-typedef io_object_t io_registry_entry_t;
-typedef io_object_t io_iterator_t;
-typedef io_object_t io_service_t;
-typedef io_object_t io_connect_t;
 typedef char io_name_t[128];
 typedef struct IONotificationPort* IONotificationPortRef;
 typedef void (*IOServiceInterestCallback)(void* refcon, io_service_t service, std::uint32_t messageType, void* messageArgument);
@@ -98,8 +90,7 @@ IOReturn IOAllowPowerChange(io_connect_t kernelPort, intptr_t notificationID);
 
 // Carbon: the Event Manager's hot keys.
 typedef SInt32 OSStatus;
-typedef UInt32 OSType;
-typedef UInt32 OptionBits;
+typedef UInt32 OSType, OptionBits;
 typedef unsigned long ItemCount;
 enum { noErr = 0, eventHotKeyExistsErr = -9878 };
 enum { kEventClassKeyboard = 0x6B657962, kEventHotKeyPressed = 5 };  // 'keyb'
