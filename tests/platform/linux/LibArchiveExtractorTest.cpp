@@ -1,11 +1,11 @@
 #include "platform/linux/LibArchiveExtractor.h"
 
+#include "TestFiles.h"
 #include "support/ZipBuilder.h"
 
 #include <gtest/gtest.h>
 
 #include <QDirIterator>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -17,18 +17,10 @@ struct Extraction {
     QString work = root.path() + QStringLiteral("/work");
     bool operator()(const QByteArray& zip)
     {
-        QDir().mkpath(work);
-        QFile file(root.path() + QStringLiteral("/a.zip"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(zip) != zip.size())
-            return false;
-        file.close();
-        return LibArchiveExtractor().extract(file.fileName(), work);
+        return QDir().mkpath(work) && writeFile(root.path() + QStringLiteral("/a.zip"), zip)
+            && LibArchiveExtractor().extract(root.path() + QStringLiteral("/a.zip"), work);
     }
-    QByteArray read(const char* path) const
-    {
-        QFile file(work + u'/' + QLatin1String(path));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray read(const char* path) const { return readFile(work + u'/' + QLatin1String(path)); }
     bool workIsEmpty() const { return !QDirIterator(work, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden).hasNext(); }
 };
 

@@ -2,10 +2,10 @@
 // A stand-in for systemd-logind's session object: records SetBrightness calls and, like
 // logind, applies them to the device (here: the fake sysfs tree), or refuses them.
 
+#include "TestFiles.h"
+
 #include <QDBusContext>
 #include <QDBusMessage>
-#include <QFile>
-#include <QObject>
 
 class LogindStandIn : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -20,11 +20,10 @@ public slots:
     void SetBrightness(const QString& subsystem, const QString& name, uint value)
     {
         calls << QStringLiteral("%1 %2 %3 %4").arg(message().path(), subsystem, name).arg(value);
-        QFile f(root_ + u'/' + name + QStringLiteral("/actual_brightness"));
         if (refuse)
             sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not in an active session"));
-        else if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(QByteArray::number(value) + '\n');
+        else
+            writeFile(root_ + u'/' + name + QStringLiteral("/actual_brightness"), QByteArray::number(value) + '\n');
     }
 
 private:

@@ -1,9 +1,9 @@
 #include "platform/linux/ProcRunningApplications.h"
 
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -44,12 +44,7 @@ struct FakeProc {
         if (!p.exe.isEmpty())
             QFile::link(p.exe, d + QStringLiteral("/exe"));
     }
-    static void write(const QString& path, const QByteArray& data)
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(data);
-    }
+    static void write(const QString& path, const QByteArray& data) { ASSERT_TRUE(writeFile(path, data)); }
     QStringList list() const
     {
         QStringList out;

@@ -3,12 +3,11 @@
 
 #include "FakeDisplayServices.h"
 #include "LogindStandIn.h"
+#include "TestFiles.h"
 #include "support/PrivateBus.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -26,7 +25,6 @@ struct FakeSysClass {
     // parent: the device's parent as the kernel links it ("card0-eDP-1", "5-0037"); empty for none.
     void add(const char* name, const QByteArray& type, const QByteArray& max, const QByteArray& level, const char* parent = "")
     {
-        QDir().mkpath(device(name));
         for (const auto& [file, text] : {std::pair {"type", type}, {"max_brightness", max}, {"actual_brightness", level}, {"brightness", level}})
             write(name, file, text + '\n');
         if (*parent)
@@ -34,15 +32,9 @@ struct FakeSysClass {
     }
     void write(const char* name, const char* file, const QByteArray& text) const
     {
-        QFile f(device(name) + u'/' + QLatin1String(file));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
+        ASSERT_TRUE(writeFile(device(name) + u'/' + QLatin1String(file), text));
     }
-    QByteArray read(const char* name, const char* file) const
-    {
-        QFile f(device(name) + u'/' + QLatin1String(file));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray read(const char* name, const char* file) const { return readFile(device(name) + u'/' + QLatin1String(file)); }
 };
 
 const QDBusConnection noBus(QStringLiteral("ambrano-no-bus"));
@@ -216,8 +208,10 @@ TEST(SysfsBacklight, AReadOnlyBrightnessIsWrittenThroughLogindAndAWritableOneNev
     const char* readOnly = "/sys/kernel/address_bits";
     if (geteuid() != 0)
         QFile::setPermissions(brightness, QFileDevice::ReadOwner);
-    else if (::access(readOnly, W_OK) == 0 || !QFile::remove(brightness) || !QFile::link(QLatin1String(readOnly), brightness))
+    else if (const int fd = ::open(readOnly, O_WRONLY); fd >= 0 || !QFile::remove(brightness) || !QFile::link(QLatin1String(readOnly), brightness)) {
+        ::close(fd);
         GTEST_SKIP() << "no read-only kernel attribute to stand for the device";
+    }
     EXPECT_EQ(set(411.0f / 937.0f), 0);
     EXPECT_EQ(set(1.0f), 0);
     EXPECT_EQ(logind.calls, (QStringList {QStringLiteral("/org/freedesktop/login1/session/auto backlight intel_backlight 411"),

@@ -5,12 +5,12 @@
 #include "platform/linux/X11DisplayServices.h"
 #include "system/EventLog.h"
 
+#include "TestFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/XTestTools.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -123,9 +123,7 @@ TEST_F(X11DisplayServicesTest, ABackupLeftByACrashIsRestoredByTheNextStartOnThat
     }
     // Another display's backup is left for it; ours of the wrong shape is dropped.
     auto write = [](const QString& path, const QString& owner) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral(R"({"display": "%1", "crtcs": [{"crtc": 1, "red": [0], "green": [0], "blue": [0]}]})").arg(owner).toUtf8());
+        ASSERT_TRUE(writeFile(path, QStringLiteral(R"({"display": "%1", "crtcs": [{"crtc": 1, "red": [0], "green": [0], "blue": [0]}]})").arg(owner).toUtf8()));
     };
     const QString shared = dir.path() + QStringLiteral("/ambrano-gamma.json");  // older versions' one file
     write(backup(QStringLiteral(":9999")), QStringLiteral(":9999.0"));
