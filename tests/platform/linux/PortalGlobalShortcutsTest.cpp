@@ -85,7 +85,7 @@ TEST_F(PortalGlobalShortcutsTest, BindsTheStoredShortcutAndOnlyItsActivationsTog
     EXPECT_EQ(pressesAfter(session(1)), 1);
 }
 
-TEST_F(PortalGlobalShortcutsTest, ADeclinedShortcutNeverFires)
+TEST_F(PortalGlobalShortcutsTest, ADeclinedShortcutNeverFiresAndNoPortalIsNotAvailable)
 {
     portal.refuseBind = true;
     HotKey::shared().rebind(0, 0x200);
@@ -93,10 +93,7 @@ TEST_F(PortalGlobalShortcutsTest, ADeclinedShortcutNeverFires)
     spin(100);
     EXPECT_FALSE(backend->isBound());
     EXPECT_EQ(pressesAfter(session(1)), 0);
-}
 
-TEST_F(PortalGlobalShortcutsTest, NoPortalIsNotAvailable)
-{
     portalBus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
     EXPECT_FALSE(availableOn(appBus));
     EXPECT_FALSE(availableOn(QDBusConnection(QStringLiteral("not-connected"))));

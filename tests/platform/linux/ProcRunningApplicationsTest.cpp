@@ -7,21 +7,20 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <numeric>
-
 namespace {
 
 constexpr std::uint32_t me = 1000;
 constexpr std::int64_t self = 4242;
 
-// A /proc tree in a temporary folder: the files the listing reads, as the kernel writes them.
+// A /proc tree in a temporary folder: the files the listing reads, as the kernel writes them
+// (the command line and environment NUL-separated where the test has blanks).
 struct FakeProc {
     struct Process {
         QByteArray comm {};
-        std::vector<QByteArray> cmdline {};
+        QByteArray cmdline {};
         std::uint32_t uid = me;
         char state = 'S';
-        QString exe {};
+        const char* exe = "";
         QByteArray environ {};
         QByteArray flatpakInfo {};
         bool status = true;  // false: the process ended while being read
@@ -36,13 +35,12 @@ struct FakeProc {
         if (p.status)
             write(d + QStringLiteral("/status"), "Name:\t" + p.comm + "\nState:\t" + p.state + " (sleeping)\nUid:\t" + uid + '\t' + uid + "\t0\t0\n");
         write(d + QStringLiteral("/comm"), p.comm + '\n');
-        write(d + QStringLiteral("/cmdline"), std::accumulate(p.cmdline.begin(), p.cmdline.end(), QByteArray(),
-            [](const QByteArray& all, const QByteArray& arg) { return all + arg + '\0'; }));
-        write(d + QStringLiteral("/environ"), p.environ);
+        write(d + QStringLiteral("/cmdline"), p.cmdline.isEmpty() ? QByteArray() : QByteArray(p.cmdline + ' ').replace(' ', '\0'));
+        write(d + QStringLiteral("/environ"), QByteArray(p.environ).replace(' ', '\0'));
         if (!p.flatpakInfo.isEmpty())
             write(d + QStringLiteral("/root/.flatpak-info"), p.flatpakInfo);
-        if (!p.exe.isEmpty())
-            QFile::link(p.exe, d + QStringLiteral("/exe"));
+        if (*p.exe)
+            QFile::link(QString::fromLatin1(p.exe), d + QStringLiteral("/exe"));
     }
     static void write(const QString& path, const QByteArray& data) { ASSERT_TRUE(writeFile(path, data)); }
     QStringList list() const
@@ -59,36 +57,28 @@ struct FakeProc {
 TEST(ProcRunningApplications, ThisUsersLiveProgramsInPidOrderWithTheirFlatpakIds)
 {
     FakeProc proc;
-    proc.add(100, {"redshift", {"/usr/bin/redshift", "-l", "41:2"}});
-    proc.add(7, {"bash", {"-bash"}});
-    proc.add(2000, {"gammy", {"python3", "/usr/bin/gammy"}});
-    proc.add(101, {"iris", {"iris"}, 1001});                   // another user
-    proc.add(102, {"kworker/0:1"});                            // kernel thread: no command line
-    proc.add(103, {"lunar", {"lunar"}, me, 'Z'});              // zombie
-    proc.add(104, {"flux", {"flux"}, me, 'X'});                // dead
-    proc.add(self, {"redshift", {"redshift"}});                // this program
-    proc.add(105, {.comm = "gone", .cmdline = {"gone"}, .status = false});
-    proc.add(10, {.comm = "lunar-bin", .cmdline = {"/app/bin/lunar-bin"}, .environ = QByteArray("FLATPAK_ID=ignored.because.Info\0", 32),
+    proc.add(100, {"redshift", "/usr/bin/redshift -l 41:2"});
+    proc.add(7, {"bash", "-bash"});
+    proc.add(2000, {"gammy", "python3 /usr/bin/gammy"});
+    proc.add(101, {"iris", "iris", 1001});       // another user
+    proc.add(102, {"kworker/0:1"});              // kernel thread: no command line
+    proc.add(103, {"lunar", "lunar", me, 'Z'});  // zombie
+    proc.add(104, {"flux", "flux", me, 'X'});    // dead
+    proc.add(self, {"redshift", "redshift"});    // this program
+    proc.add(105, {.comm = "gone", .cmdline = "gone", .status = false});
+    proc.add(10, {.comm = "lunar-bin", .cmdline = "/app/bin/lunar-bin", .environ = "FLATPAK_ID=ignored.because.Info",
                      .flatpakInfo = "[Instance]\ninstance-id=123\n\n[Application]\nname=fyi.Lunar.App\n"});
-    proc.add(11, {.comm = "helper", .cmdline = {"helper"}, .environ = QByteArray("PATH=/bin\0FLATPAK_ID=com.herf.Flux\0X=1", 38)});
-    proc.add(12, {.comm = "plain", .cmdline = {"plain"}, .environ = QByteArray("XFLATPAK_ID=no\0FLATPAK_IDX=no", 29)});
+    proc.add(11, {.comm = "helper", .cmdline = "helper", .environ = "PATH=/bin FLATPAK_ID=com.herf.Flux X=1"});
+    proc.add(12, {.comm = "plain", .cmdline = "plain", .environ = "XFLATPAK_ID=no FLATPAK_IDX=no"});
     for (const char* notAProcess : {"self", "sys", "12ab", "0"})
         QDir(proc.dir.path()).mkpath(QLatin1String(notAProcess));
-    EXPECT_EQ(proc.list(), (QStringList {"bash -", "lunar-bin fyi.Lunar.App", "helper com.herf.Flux", "plain -", "redshift -", "gammy -"}));
-}
-
-TEST(ProcRunningApplications, CutNamesAreCompletedFromTheExecutable)
-{
-    FakeProc proc;
-    // The kernel keeps 15 bytes of "redshift-scheduler".
-    proc.add(20, {"redshift-schedu", {"redshift-scheduler"}, me, 'S', QStringLiteral("/usr/bin/redshift-scheduler")});
-    // A script: the executable is the interpreter; the first argument names it.
-    proc.add(21, {"night-light-con", {"/opt/night-light-control", "--x"}, me, 'S', QStringLiteral("/usr/bin/python3.11")});
-    // A name of exactly 15 bytes that is not cut.
-    proc.add(22, {"abcdefghijklmno", {"other"}, me, 'S', QStringLiteral("/usr/bin/other")});
-    // A replaced executable.
-    proc.add(23, {"gammy-with-a-lo", {"x"}, me, 'S', QStringLiteral("/usr/bin/gammy-with-a-long-name (deleted)")});
-    EXPECT_EQ(proc.list(), (QStringList {"redshift-scheduler -", "night-light-control -", "abcdefghijklmno -", "gammy-with-a-long-name -"}));
+    // Names the kernel cut at 15 bytes are completed from the executable or the first argument.
+    proc.add(20, {"redshift-schedu", "redshift-scheduler", me, 'S', "/usr/bin/redshift-scheduler"});
+    proc.add(21, {"night-light-con", "/opt/night-light-control --x", me, 'S', "/usr/bin/python3.11"});  // a script
+    proc.add(22, {"abcdefghijklmno", "other", me, 'S', "/usr/bin/other"});                             // not cut
+    proc.add(23, {"gammy-with-a-lo", "x", me, 'S', "/usr/bin/gammy-with-a-long-name (deleted)"});     // replaced
+    EXPECT_EQ(proc.list(), (QStringList {"bash -", "lunar-bin fyi.Lunar.App", "helper com.herf.Flux", "plain -", "redshift-scheduler -",
+                               "night-light-control -", "abcdefghijklmno -", "gammy-with-a-long-name -", "redshift -", "gammy -"}));
 }
 
 TEST(ProcRunningApplications, FlatpakIdsAreReadOnlyFromTheApplicationsName)

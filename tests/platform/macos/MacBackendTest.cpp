@@ -14,13 +14,12 @@
 #include "platform/macos/QuartzDisplayServices.h"
 
 #include "FakeProcessLauncher.h"
+#include "TestFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/ZipBuilder.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -188,11 +187,8 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
 {
     QTemporaryDir root;
     const QString flux = root.filePath(QStringLiteral("Flux.app"));
-    QDir().mkpath(flux + QStringLiteral("/Contents/MacOS"));
-    QFile plist(flux + QStringLiteral("/Contents/Info.plist"));
-    ASSERT_TRUE(plist.open(QIODevice::WriteOnly));
-    plist.write("<plist><dict><key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>org.herf.Flux</string></dict></plist>");
-    plist.close();
+    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"),
+        "<plist><dict><key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>org.herf.Flux</string></dict></plist>"));
     mac.processes = {
         {101, 501, (flux + QStringLiteral("/Contents/MacOS/Flux")).toStdString()},
         {102, 501, "/opt/homebrew/bin/redshift"},
@@ -210,8 +206,6 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
     EXPECT_EQ(apps, (QStringList {"Flux org.herf.Flux", "redshift -", "Gone -", "Slack Helper -", "flux-helper -", "x -"}));
 }
 
-// --- Installer ------------------------------------------------------------------------
-
 QByteArray macBundleZip(const QString& version, const QString& executable = QStringLiteral("Ambrano"), int mode = 0755)
 {
     return ZipBuilder()
@@ -223,13 +217,7 @@ QByteArray macBundleZip(const QString& version, const QString& executable = QStr
 
 class MacInstallerTest : public MacBackend {
 protected:
-    void SetUp() override
-    {
-        QDir().mkpath(current() + QStringLiteral("/Contents/MacOS"));
-        QFile binary(current() + QStringLiteral("/Contents/MacOS/Ambrano"));
-        ASSERT_TRUE(binary.open(QIODevice::WriteOnly));
-        binary.write("old");
-    }
+    void SetUp() override { ASSERT_TRUE(writeFile(current() + QStringLiteral("/Contents/MacOS/Ambrano"), "old")); }
     // Blanks, quotes, "$", "$(…)", backquotes and a line break: no path may change the script.
     QString current() const { return root.filePath(QStringLiteral("my apps 'q' \"d\" $HOME $(touch pwned) `touch pwned`\n/Ambrano.app")); }
     std::unique_ptr<MacInstaller> installer(const QString& executable = {})
@@ -264,10 +252,8 @@ TEST_F(MacInstallerTest, HostilePathsReachTheScriptAsArgumentsAndTheSwapHappens)
         QStringLiteral("function /usr/bin/ditto { cp -R -- \"$1\" \"$2\"; }; function /usr/bin/xattr { :; }; "
                        "function /usr/bin/open { printf %s \"$1\" > opened; }; source \"$0\" \"$@\"")} + launcher.calls()[0].arguments);
     ASSERT_TRUE(bash.waitForFinished(20000));
-    QFile binary(current() + QStringLiteral("/Contents/MacOS/Ambrano")), opened(root.filePath(QStringLiteral("opened")));
-    ASSERT_TRUE(binary.open(QIODevice::ReadOnly) && opened.open(QIODevice::ReadOnly));
-    EXPECT_EQ(binary.readAll(), QByteArray("new 1.4"));
-    EXPECT_EQ(QString::fromUtf8(opened.readAll()), current());
+    EXPECT_EQ(readFile(current() + QStringLiteral("/Contents/MacOS/Ambrano")), "new 1.4");
+    EXPECT_EQ(QString::fromUtf8(readFile(root.filePath(QStringLiteral("opened")))), current());
     EXPECT_EQ(QDir(QFileInfo(current()).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList {"Ambrano.app"});
     EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("pwned"))));
 }
