@@ -16,26 +16,13 @@ struct Display {
     std::size_t wide, high;
     CGError gammaError = kCGErrorSuccess;  // what CGSetDisplayTransferByTable answers
 };
-struct TableWrite {
-    CGDirectDisplayID display;
-    std::vector<float> red, green, blue;
-};
+struct TableWrite { CGDirectDisplayID display; std::vector<float> red, green, blue; };
 // An entry of the I/O registry's service plane and its "Location" ("" none, "#1" a number).
-struct RegistryEntry {
-    std::string name, location;
-};
-struct I2CTransfer {
-    bool write;
-    int entry;  // the service's index in `registry`
-    std::uint32_t chip, dataAddress;
-    std::vector<std::uint8_t> bytes;
-};
+struct RegistryEntry { std::string name, location; };
+// entry: the service's index in the registry.
+struct I2CTransfer { bool write; int entry; std::uint32_t chip, dataAddress; std::vector<std::uint8_t> bytes; };
 // path empty: proc_pidpath fails (another user's, or gone).
-struct Process {
-    int pid;
-    std::uint32_t ruid;
-    std::string path;
-};
+struct Process { int pid; std::uint32_t ruid; std::string path; };
 
 struct System {
     std::vector<Display> displays;
