@@ -59,7 +59,7 @@ TEST(ProcRunningApplications, ThisUsersLiveProgramsInPidOrderWithTheirFlatpakIds
     FakeProc proc;
     proc.add(100, {"redshift", "/usr/bin/redshift -l 41:2"});
     proc.add(7, {"bash", "-bash"});
-    proc.add(2000, {"gammy", "python3 /usr/bin/gammy"});
+    proc.add(1999, {"gammy", "python3 /usr/bin/gammy"});
     proc.add(101, {"iris", "iris", 1001});       // another user
     proc.add(102, {"kworker/0:1"});              // kernel thread: no command line
     proc.add(103, {"lunar", "lunar", me, 'Z'});  // zombie
