@@ -120,7 +120,11 @@ void CFRelease(CFTypeRef cf)
 CFTypeID CFGetTypeID(CFTypeRef cf) { return object(cf)->type; }
 Boolean CFEqual(CFTypeRef a, CFTypeRef b) { return object(a)->type == object(b)->type && object(a)->text == object(b)->text; }
 CFTypeID CFStringGetTypeID(void) { return stringType; }
-CFIndex CFStringGetLength(CFStringRef s) { return static_cast<CFIndex>(object(s)->text.size()); }
+// In UTF-16 units, as the system counts (all text here is within the Basic Multilingual Plane).
+CFIndex CFStringGetLength(CFStringRef s)
+{
+    return std::count_if(object(s)->text.begin(), object(s)->text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+}
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding) { return length * 3; }
 Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex size, CFStringEncoding)
 {

@@ -188,7 +188,7 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
     QTemporaryDir root;
     const QString flux = root.filePath(QStringLiteral("Flux.app"));
     ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"),
-        "<plist><dict><key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>org.herf.Flux</string></dict></plist>"));
+        "<plist><dict><key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>夜光</string></dict></plist>"));
     mac.processes = {
         {101, 501, (flux + QStringLiteral("/Contents/MacOS/Flux")).toStdString()},
         {102, 501, "/opt/homebrew/bin/redshift"},
@@ -203,7 +203,7 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
     QStringList apps;
     for (const RunningApplication& a : LibprocRunningApplications(501, 105).runningApplications())
         apps << a.localizedName.value_or(QStringLiteral("-")) + u' ' + a.bundleIdentifier.value_or(QStringLiteral("-"));
-    EXPECT_EQ(apps, (QStringList {"Flux org.herf.Flux", "redshift -", "Gone -", "Slack Helper -", "flux-helper -", "x -"}));
+    EXPECT_EQ(apps, (QStringList {"Flux 夜光", "redshift -", "Gone -", "Slack Helper -", "flux-helper -", "x -"}));
 }
 
 QByteArray macBundleZip(const QString& version, const QString& executable = QStringLiteral("Ambrano"), int mode = 0755)
