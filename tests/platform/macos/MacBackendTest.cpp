@@ -130,6 +130,7 @@ TEST_F(MacBackend, DDCTalksOnlyToTheExternalMonitorsService)
     EXPECT_FALSE(t[4].write);
     mac.i2cReply.clear();
     EXPECT_FALSE(ddc.readLuminance(services[0]));
+    EXPECT_NE(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), 0);  // a service that is gone
 }
 
 TEST_F(MacBackend, AHotKeyPressIsDeliveredOnceAfterTheSystemsDispatch)
