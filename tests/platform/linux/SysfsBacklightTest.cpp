@@ -91,7 +91,7 @@ TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
             "amdgpu_bl1"},
         {{{"ddcci5", "firmware", "100", "5-0037"}}, ""},
         {{{"acpi_video0", "firmware", "0"}, {"acpi_video1", "firmware", "garbage"}}, ""},
-        {{{"acpi_video0", "firmware", "0"}, {"intel_backlight", "raw", "937"}}, "intel_backlight"},
+        {{{"acpi_video0", "firmware", "0"}, {"odd_backlight", "", "937"}, {"raw_backlight", "raw", "937"}}, "raw_backlight"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.chosen);
@@ -131,6 +131,7 @@ TEST(SysfsBacklight, TheSavedLevelComesBackAsTheExactIntegerAndNothingElseIsWrit
     EXPECT_NE(status, 0);
 
     // Nothing is written without a valid range, a level or the device.
+    sys.write("intel_backlight", "brightness", "5\n");
     for (const QByteArray max : {"0\n", "x\n"}) {
         sys.write("intel_backlight", "max_brightness", max);
         EXPECT_NE(b.functions().setBrightness(0, 1.0f), 0);
@@ -139,7 +140,7 @@ TEST(SysfsBacklight, TheSavedLevelComesBackAsTheExactIntegerAndNothingElseIsWrit
     }
     sys.write("intel_backlight", "max_brightness", "100\n");
     EXPECT_NE(b.functions().setBrightness(0, std::nanf("")), 0);
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "\xff\xfe garbage");
+    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "5\n");
     ASSERT_EQ(b.functions().setBrightness(0, -1.0f), 0);
     EXPECT_EQ(sys.read("intel_backlight", "brightness"), "0\n");
     ASSERT_TRUE(QDir(sys.device("intel_backlight")).removeRecursively());
