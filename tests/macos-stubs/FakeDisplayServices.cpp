@@ -1,57 +1,26 @@
 // Stands in for the private DisplayServices framework: one library per build, each lacking
-// the function named by OMIT_<name>, over the fake machine's backlight.
+// the function named by OMIT_<name>, over the fake machine's backlight (built-in panel only).
 
 #include "FakeMacSystem.h"
 
-namespace {
-
-bool isBuiltin(CGDirectDisplayID display)
-{
-    return FakeMac::system().backlight.count(display) == 1;
-}
-
-}  // namespace
-
-extern "C" {
+#define FAKE(name, type, body)                                              \
+    extern "C" int name(CGDirectDisplayID display, type value)             \
+    {                                                                      \
+        if (!FakeMac::system().backlight.count(display))                   \
+            return 1;                                                      \
+        body;                                                              \
+        return 0;                                                          \
+    }
 
 #ifndef OMIT_DisplayServicesSetBrightness
-int DisplayServicesSetBrightness(CGDirectDisplayID display, float brightness)
-{
-    if (!isBuiltin(display))
-        return 1;
-    FakeMac::system().backlight[display] = brightness;
-    return 0;
-}
+FAKE(DisplayServicesSetBrightness, float, FakeMac::system().backlight[display] = value)
 #endif
-
 #ifndef OMIT_DisplayServicesGetBrightness
-int DisplayServicesGetBrightness(CGDirectDisplayID display, float* brightness)
-{
-    if (!isBuiltin(display))
-        return 1;
-    *brightness = FakeMac::system().backlight[display];
-    return 0;
-}
+FAKE(DisplayServicesGetBrightness, float*, *value = FakeMac::system().backlight[display])
 #endif
-
 #ifndef OMIT_DisplayServicesEnableAmbientLightCompensation
-int DisplayServicesEnableAmbientLightCompensation(CGDirectDisplayID display, bool enable)
-{
-    if (!isBuiltin(display))
-        return 1;
-    FakeMac::system().ambientLight[display] = enable;
-    return 0;
-}
+FAKE(DisplayServicesEnableAmbientLightCompensation, bool, FakeMac::system().ambientLight[display] = value)
 #endif
-
 #ifndef OMIT_DisplayServicesAmbientLightCompensationEnabled
-int DisplayServicesAmbientLightCompensationEnabled(CGDirectDisplayID display, bool* enabled)
-{
-    if (!isBuiltin(display))
-        return 1;
-    *enabled = FakeMac::system().ambientLight[display];
-    return 0;
-}
+FAKE(DisplayServicesAmbientLightCompensationEnabled, bool*, *value = FakeMac::system().ambientLight[display])
 #endif
-
-}  // extern "C"

@@ -1,148 +1,75 @@
 // The stand-in system calls, over the scripted machine of FakeMacSystem.h.
-
 #include "FakeMacSystem.h"
-
-#include <IOKit/IOMessage.h>
-#include <IOKit/pwr_mgt/IOPMLib.h>
-#include <libproc.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
 
 enum TypeID : CFTypeID { stringType = 7, numberType = 22, urlType = 29, bundleType = 31, avServiceType = 100 };
 
-// Every CoreFoundation object of this fake.
+// Every CoreFoundation object of this fake: a string's text, a URL's or bundle's path, an AV
+// service's registry entry; a bundle owns the Info.plist strings it handed out.
 struct Object {
-    CFTypeID type = 0;
-    int references = 1;
-    bool constant = false;
-    std::string text;                 // string contents, URL path or bundle path
-    int entry = -1;                   // registry index of an AV service
-    std::map<std::string, const Object*> values;  // a bundle's Info.plist strings, owned by it
-};
-
-// IOKit objects: the registry root, iterators and entries, by handle.
-struct IOObject {
-    enum class Kind { root, iterator, entry } kind;
-    int entry = -1;                 // registry index of an entry
-    std::size_t next = 0;           // an iterator's position
+    CFTypeID type;
+    std::string text;
+    int entry = -1;
+    std::map<std::string, Object*> values = {};
 };
 
 FakeMac::System machine;
-int liveCF = 0;
-int liveCFAtReset = 0;  // so that one test's leak is not the next one's
-std::map<io_object_t, IOObject> ioObjects;
+std::map<io_object_t, int> ioObjects;  // an entry's registry index; -1 the root; -2 - next an iterator
 io_object_t nextHandle = 1;
-
-struct HotKeyRegistration {
-    UInt32 keyCode, mods;
-    EventHotKeyID id;
-    EventTargetRef target;
-};
-struct Handler {
-    EventTargetRef target;
-    EventHandlerUPP proc;
-    std::vector<EventTypeSpec> types;
-    void* userData;
-};
-std::map<int, HotKeyRegistration> hotKeys;
-std::map<int, Handler> handlers;
-int nextKey = 1;
-
-struct PowerRegistration {
-    void* refcon = nullptr;
-    IOServiceInterestCallback callback = nullptr;
-    bool onMainRunLoop = false;
-};
-std::optional<PowerRegistration> power;
-
-int applicationTarget, mainRunLoop, notifyPort, runLoopSource;
+IOServiceInterestCallback powerCallback;
+void* powerRefcon;
+bool powerOnMainRunLoop;
+int mainRunLoop, notifyPort, runLoopSource, applicationTarget;
 const io_connect_t rootPowerPort = 4242;
 const io_object_t powerNotifier = 4343;
+const auto powerSource = reinterpret_cast<CFRunLoopSourceRef>(&runLoopSource);
 
-Object* newObject(CFTypeID type, std::string text = {})
+Object* newObject(CFTypeID type, std::string text = {}, int entry = -1)
 {
-    ++liveCF;
-    auto* object = new Object;
-    object->type = type;
-    object->text = std::move(text);
-    return object;
+    ++machine.liveObjects;
+    return new Object {type, std::move(text), entry};
 }
-
-const Object* object(CFTypeRef ref)
+const Object* object(CFTypeRef ref) { return static_cast<const Object*>(ref); }
+io_object_t newIO(int value)
 {
-    return static_cast<const Object*>(ref);
+    ++machine.liveObjects;
+    ioObjects[nextHandle] = value;
+    return nextHandle++;
 }
-
-io_object_t newIO(IOObject io)
+const FakeMac::Display* display(CGDirectDisplayID id)
 {
-    const io_object_t handle = nextHandle++;
-    ioObjects.emplace(handle, io);
-    return handle;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The value after <key>name</key> in an XML property list.
-std::optional<std::string> plistString(const std::string& plist, const std::string& name)
-{
-    const std::string key = "<key>" + name + "</key>";
-    std::size_t at = plist.find(key);
-    if (at == std::string::npos)
-        return std::nullopt;
-    at = plist.find("<string>", at + key.size());
-    const std::size_t end = plist.find("</string>", at);
-    if (at == std::string::npos || end == std::string::npos)
-        return std::nullopt;
-    return plist.substr(at + 8, end - at - 8);
+    const auto it = std::find_if(machine.displays.begin(), machine.displays.end(), [id](const auto& d) { return d.id == id; });
+    return it == machine.displays.end() ? nullptr : &*it;
 }
 
 }  // namespace
 
 namespace FakeMac {
 
-void reset()
+System& system() { return machine; }
+
+System& reset()
 {
     machine = System {};
     machine.displays = {{1, true, 3024, 1964}, {2, false, 2560, 1440}};
     machine.backlight = {{1, 0.4F}};
     machine.ambientLight = {{1, true}};
-    using L = RegistryEntry::Location;
-    machine.registry = {
-        {"AppleARMPE", L::none, ""},
-        {"DCPAVServiceProxy", L::string, "Embedded"},  // the built-in panel
-        {"AppleCLCD2", L::string, "External"},         // right place, wrong kind of entry
-        {"DCPAVServiceProxy", L::string, "External"},  // the monitor
-        {"DCPAVServiceProxy", L::number, "1"},
-        {"DCPAVServiceProxy", L::none, ""},
-    };
+    // The built-in panel's service, an entry of the wrong kind, the monitor's, odd locations.
+    machine.registry = {{"AppleARMPE", ""}, {"DCPAVServiceProxy", "Embedded"}, {"AppleCLCD2", "External"},
+        {"DCPAVServiceProxy", "External"}, {"DCPAVServiceProxy", "#1"}, {"DCPAVServiceProxy", ""}};
     // Get VCP Feature reply for luminance: max 100, current 50.
     machine.i2cReply = {0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x32, 0x00, 0x00};
-    hotKeys.clear();
-    handlers.clear();
-    power.reset();
     ioObjects.clear();
-    liveCFAtReset = liveCF;
-}
-
-System& system()
-{
+    powerCallback = nullptr;
+    powerOnMainRunLoop = false;
     return machine;
-}
-
-int liveObjects()
-{
-    return liveCF - liveCFAtReset + static_cast<int>(ioObjects.size());
 }
 
 int reconfigure(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags)
@@ -156,36 +83,19 @@ int reconfigure(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags)
 int pressHotKey(UInt32 keyCode, UInt32 mods)
 {
     int reached = 0;
-    for (const auto& [ref, key] : hotKeys) {
-        if (key.keyCode != keyCode || key.mods != mods)
-            continue;
-        for (const auto& [id, handler] : handlers) {
-            const bool listens = std::any_of(handler.types.begin(), handler.types.end(), [](const EventTypeSpec& type) {
-                return type.eventClass == kEventClassKeyboard && type.eventKind == kEventHotKeyPressed;
-            });
-            if (handler.target == key.target && listens) {
-                handler.proc(nullptr, nullptr, handler.userData);
-                ++reached;
-            }
-        }
+    for (const auto& [ref, key] : machine.hotKeys) {
+        for (const auto& [id, handler] : machine.hotKeyHandlers)
+            reached += key == std::pair {keyCode, mods} && handler.first(nullptr, nullptr, handler.second) == noErr;
     }
     return reached;
 }
 
 int powerMessage(std::uint32_t messageType, intptr_t notificationID)
 {
-    if (!power || !power->onMainRunLoop)
+    if (!powerCallback || !powerOnMainRunLoop)
         return 0;
-    power->callback(power->refcon, 0, messageType, reinterpret_cast<void*>(notificationID));
+    powerCallback(powerRefcon, 0, messageType, reinterpret_cast<void*>(notificationID));
     return 1;
-}
-
-std::vector<std::pair<UInt32, UInt32>> registeredHotKeys()
-{
-    std::vector<std::pair<UInt32, UInt32>> keys;
-    for (const auto& [ref, key] : hotKeys)
-        keys.emplace_back(key.keyCode, key.mods);
-    return keys;
 }
 
 }  // namespace FakeMac
@@ -193,364 +103,221 @@ std::vector<std::pair<UInt32, UInt32>> registeredHotKeys()
 extern "C" {
 
 // CoreFoundation.
-
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
 const CFRunLoopMode kCFRunLoopCommonModes = CFSTR("kCFRunLoopCommonModes");
-
 CFStringRef __CFStringMakeConstantString(const char* cStr)
 {
     static std::map<std::string, Object> constants;
-    Object& constant = constants[cStr];
-    constant.type = stringType;
-    constant.constant = true;
-    constant.text = cStr;
-    return reinterpret_cast<CFStringRef>(&constant);
+    return reinterpret_cast<CFStringRef>(&constants.try_emplace(cStr, Object {stringType, cStr}).first->second);
 }
-
 void CFRelease(CFTypeRef cf)
 {
-    auto* o = const_cast<Object*>(object(cf));
-    if (o->constant || --o->references > 0)
-        return;
-    for (const auto& [key, value] : o->values)
+    for (const auto& [key, value] : object(cf)->values)
         CFRelease(value);
-    --liveCF;
-    delete o;
+    --machine.liveObjects;
+    delete object(cf);
 }
-
-CFTypeID CFGetTypeID(CFTypeRef cf)
+CFTypeID CFGetTypeID(CFTypeRef cf) { return object(cf)->type; }
+Boolean CFEqual(CFTypeRef a, CFTypeRef b) { return object(a)->type == object(b)->type && object(a)->text == object(b)->text; }
+CFTypeID CFStringGetTypeID(void) { return stringType; }
+// In UTF-16 units, as the system counts (all text here is within the Basic Multilingual Plane).
+CFIndex CFStringGetLength(CFStringRef s)
 {
-    return object(cf)->type;
+    return std::count_if(object(s)->text.begin(), object(s)->text.end(), [](char c) { return (c & 0xC0) != 0x80; });
 }
-
-Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2)
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding) { return length * 3; }
+Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex size, CFStringEncoding)
 {
-    return object(cf1)->type == object(cf2)->type && object(cf1)->text == object(cf2)->text;
+    const std::string& text = object(s)->text;
+    return static_cast<CFIndex>(text.size()) < size && std::memcpy(buffer, text.c_str(), text.size() + 1);
 }
-
-CFTypeID CFStringGetTypeID(void)
+CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer, CFIndex length, Boolean)
 {
-    return stringType;
+    return reinterpret_cast<CFURLRef>(newObject(urlType, std::string(reinterpret_cast<const char*>(buffer), length)));
 }
-
-CFIndex CFStringGetLength(CFStringRef theString)
-{
-    return static_cast<CFIndex>(object(theString)->text.size());
-}
-
-CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding)
-{
-    return length * 3;
-}
-
-Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize, CFStringEncoding)
-{
-    const std::string& text = object(theString)->text;
-    if (static_cast<CFIndex>(text.size()) + 1 > bufferSize)
-        return false;
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return true;
-}
-
-CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer, CFIndex bufLen, Boolean)
-{
-    return reinterpret_cast<CFURLRef>(newObject(urlType, std::string(reinterpret_cast<const char*>(buffer), bufLen)));
-}
-
-CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef bundleURL)
+CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef url)
 {
     struct stat info {};
-    const std::string& path = object(bundleURL)->text;
-    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return nullptr;
-    return reinterpret_cast<CFBundleRef>(newObject(bundleType, path));
+    const std::string& path = object(url)->text;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? reinterpret_cast<CFBundleRef>(newObject(bundleType, path)) : nullptr;
 }
-
+// The string after <key>name</key> in the bundle's XML Info.plist.
 CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
 {
-    auto* b = const_cast<Object*>(object(bundle));
+    auto* b = reinterpret_cast<Object*>(bundle);
     const std::string& name = object(key)->text;
-    if (!b->values.count(name)) {
-        const auto value = plistString(readFile(b->text + "/Contents/Info.plist"), name);
-        if (!value)
-            return nullptr;
-        b->values[name] = newObject(stringType, *value);
+    std::ifstream in(b->text + "/Contents/Info.plist");
+    const std::string plist(std::istreambuf_iterator<char>(in), {});
+    const std::size_t at = plist.find("<key>" + name + "</key><string>");
+    if (at != std::string::npos && !b->values.count(name)) {
+        const std::size_t start = at + name.size() + 19;
+        b->values[name] = newObject(stringType, plist.substr(start, plist.find("</string>", start) - start));
     }
-    return b->values[name];
+    return b->values.count(name) ? b->values[name] : nullptr;
 }
-
 CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
 {
     return static_cast<CFStringRef>(CFBundleGetValueForInfoDictionaryKey(bundle, CFSTR("CFBundleIdentifier")));
 }
-
-CFRunLoopRef CFRunLoopGetMain(void)
-{
-    return reinterpret_cast<CFRunLoopRef>(&mainRunLoop);
-}
-
+CFRunLoopRef CFRunLoopGetMain(void) { return reinterpret_cast<CFRunLoopRef>(&mainRunLoop); }
 void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode)
 {
-    if (power && rl == CFRunLoopGetMain() && source == reinterpret_cast<CFRunLoopSourceRef>(&runLoopSource)
-        && mode == kCFRunLoopCommonModes)
-        power->onMainRunLoop = true;
+    powerOnMainRunLoop |= rl == CFRunLoopGetMain() && source == powerSource && mode == kCFRunLoopCommonModes;
 }
-
 void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode)
 {
-    if (power && rl == CFRunLoopGetMain() && source == reinterpret_cast<CFRunLoopSourceRef>(&runLoopSource))
-        power->onMainRunLoop = false;
+    powerOnMainRunLoop &= !(rl == CFRunLoopGetMain() && source == powerSource);
 }
 
 // Quartz Display Services.
-
-CGError CGGetActiveDisplayList(std::uint32_t maxDisplays, CGDirectDisplayID* activeDisplays, std::uint32_t* displayCount)
+CGError CGGetActiveDisplayList(std::uint32_t max, CGDirectDisplayID* displays, std::uint32_t* count)
 {
-    if (!activeDisplays) {
-        *displayCount = static_cast<std::uint32_t>(machine.displays.size());
-        return kCGErrorSuccess;
-    }
-    std::uint32_t count = 0;
-    for (; count < maxDisplays && count < machine.displays.size(); ++count)
-        activeDisplays[count] = machine.displays[count].id;
-    *displayCount = count;
+    *count = static_cast<std::uint32_t>(displays ? std::min<std::size_t>(max, machine.displays.size()) : machine.displays.size());
+    for (std::uint32_t i = 0; displays && i < *count; ++i)
+        displays[i] = machine.displays[i].id;
     return kCGErrorSuccess;
 }
-
-CGError CGSetDisplayTransferByTable(CGDirectDisplayID display, std::uint32_t tableSize,
-    const CGGammaValue* redTable, const CGGammaValue* greenTable, const CGGammaValue* blueTable)
+CGError CGSetDisplayTransferByTable(CGDirectDisplayID id, std::uint32_t size, const CGGammaValue* red, const CGGammaValue* green,
+    const CGGammaValue* blue)
 {
-    const auto it = std::find_if(machine.displays.begin(), machine.displays.end(), [display](const auto& d) { return d.id == display; });
-    if (it == machine.displays.end())
-        return kCGErrorIllegalArgument;
-    machine.tableWrites.push_back({display, tableSize, {redTable, redTable + tableSize},
-        {greenTable, greenTable + tableSize}, {blueTable, blueTable + tableSize}});
-    return it->gammaError;
+    machine.tableWrites.push_back({id, {red, red + size}, {green, green + size}, {blue, blue + size}});
+    return display(id) ? display(id)->gammaError : kCGErrorNoneAvailable;
 }
-
-void CGDisplayRestoreColorSyncSettings(void)
-{
-    ++machine.restores;
-}
-
+void CGDisplayRestoreColorSyncSettings(void) { ++machine.restores; }
 CGError CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo)
 {
     machine.reconfigurationCallbacks.emplace_back(callback, userInfo);
     return kCGErrorSuccess;
 }
-
 CGError CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo)
 {
-    auto& callbacks = machine.reconfigurationCallbacks;
-    const auto it = std::find(callbacks.begin(), callbacks.end(), std::make_pair(callback, userInfo));
-    if (it == callbacks.end())
-        return kCGErrorIllegalArgument;
-    callbacks.erase(it);
+    std::erase(machine.reconfigurationCallbacks, std::pair {callback, userInfo});
     return kCGErrorSuccess;
 }
+int CGDisplayIsBuiltin(CGDirectDisplayID id) { return display(id) && display(id)->builtin; }
+std::size_t CGDisplayPixelsWide(CGDirectDisplayID id) { return display(id) ? display(id)->wide : 0; }
+std::size_t CGDisplayPixelsHigh(CGDirectDisplayID id) { return display(id) ? display(id)->high : 0; }
 
-boolean_t CGDisplayIsBuiltin(CGDirectDisplayID display)
-{
-    for (const auto& d : machine.displays)
-        if (d.id == display)
-            return d.builtin;
-    return 0;
-}
-
-std::size_t CGDisplayPixelsWide(CGDirectDisplayID display)
-{
-    for (const auto& d : machine.displays)
-        if (d.id == display)
-            return d.wide;
-    return 0;
-}
-
-std::size_t CGDisplayPixelsHigh(CGDirectDisplayID display)
-{
-    for (const auto& d : machine.displays)
-        if (d.id == display)
-            return d.high;
-    return 0;
-}
-
-// IOKit registry.
-
+// IOKit registry: the display services sit deep in the tree, reached only recursively.
 const mach_port_t kIOMainPortDefault = MACH_PORT_NULL;
-
-io_registry_entry_t IORegistryGetRootEntry(mach_port_t)
+io_registry_entry_t IORegistryGetRootEntry(mach_port_t) { return newIO(-1); }
+kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t root, const io_name_t plane, IOOptionBits options, io_iterator_t* iterator)
 {
-    return newIO({IOObject::Kind::root});
-}
-
-kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t entry, const io_name_t plane, IOOptionBits options, io_iterator_t* iterator)
-{
-    const auto it = ioObjects.find(entry);
-    if (it == ioObjects.end() || it->second.kind != IOObject::Kind::root || std::strcmp(plane, kIOServicePlane) != 0)
+    if (ioObjects.at(root) != -1 || std::strcmp(plane, kIOServicePlane) != 0)
         return 1;
-    IOObject walk {IOObject::Kind::iterator};
-    // The display services sit deep in the tree: without recursion none is reached.
-    walk.next = (options & kIORegistryIterateRecursively) ? 0 : machine.registry.size();
-    *iterator = newIO(walk);
+    *iterator = newIO((options & kIORegistryIterateRecursively) ? -2 : -2 - static_cast<int>(machine.registry.size()));
     return KERN_SUCCESS;
 }
-
 io_object_t IOIteratorNext(io_iterator_t iterator)
 {
-    IOObject& walk = ioObjects.at(iterator);
-    if (walk.next >= machine.registry.size())
-        return IO_OBJECT_NULL;
-    IOObject entry {IOObject::Kind::entry};
-    entry.entry = static_cast<int>(walk.next++);
-    return newIO(entry);
+    const int next = -2 - ioObjects.at(iterator)--;
+    return next < static_cast<int>(machine.registry.size()) ? newIO(next) : IO_OBJECT_NULL;
 }
-
 kern_return_t IORegistryEntryGetName(io_registry_entry_t entry, io_name_t name)
 {
-    const std::string& text = machine.registry.at(ioObjects.at(entry).entry).name;
-    std::strncpy(name, text.c_str(), sizeof(io_name_t) - 1);
+    std::strncpy(name, machine.registry.at(ioObjects.at(entry)).name.c_str(), sizeof(io_name_t) - 1);
     return KERN_SUCCESS;
 }
-
 CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, const io_name_t, CFStringRef key, CFAllocatorRef, IOOptionBits)
 {
-    const FakeMac::RegistryEntry& e = machine.registry.at(ioObjects.at(entry).entry);
-    using L = FakeMac::RegistryEntry::Location;
-    if (object(key)->text != "Location" || e.locationKind == L::none)
+    const std::string& location = machine.registry.at(ioObjects.at(entry)).location;
+    if (object(key)->text != "Location" || location.empty())
         return nullptr;
-    return newObject(e.locationKind == L::string ? stringType : numberType, e.location);
+    return location[0] == '#' ? newObject(numberType, location.substr(1)) : newObject(stringType, location);
 }
-
-kern_return_t IOObjectRelease(io_object_t object)
+kern_return_t IOObjectRelease(io_object_t handle)
 {
-    if (object == powerNotifier)
-        return KERN_SUCCESS;
-    return ioObjects.erase(object) == 1 ? KERN_SUCCESS : 1;
+    machine.liveObjects -= static_cast<int>(ioObjects.erase(handle));
+    return KERN_SUCCESS;
 }
-
-// Private IOAVService functions, found by dlsym among the loaded images.
-
-CFTypeRef IOAVServiceCreateWithService(CFAllocatorRef, io_service_t service)
+// The private IOAVService functions, found by dlsym among the loaded images.
+CFTypeRef IOAVServiceCreateWithService(CFAllocatorRef, io_service_t service) { return newObject(avServiceType, {}, ioObjects.at(service)); }
+IOReturn IOAVServiceWriteI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t dataAddress, void* input, std::uint32_t size)
 {
-    Object* av = newObject(avServiceType);
-    av->entry = ioObjects.at(service).entry;
-    return av;
+    const auto* bytes = static_cast<const std::uint8_t*>(input);
+    machine.transfers.push_back({true, object(service)->entry, chip, dataAddress, {bytes, bytes + size}});
+    return KERN_SUCCESS;
 }
-
-IOReturn IOAVServiceWriteI2C(CFTypeRef service, std::uint32_t chipAddress, std::uint32_t dataAddress, void* inputBuffer, std::uint32_t inputBufferSize)
+IOReturn IOAVServiceReadI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t offset, void* output, std::uint32_t size)
 {
-    const auto* bytes = static_cast<const std::uint8_t*>(inputBuffer);
-    machine.transfers.push_back({true, object(service)->entry, chipAddress, dataAddress, {bytes, bytes + inputBufferSize}});
-    return kIOReturnSuccess;
-}
-
-IOReturn IOAVServiceReadI2C(CFTypeRef service, std::uint32_t chipAddress, std::uint32_t offset, void* outputBuffer, std::uint32_t outputBufferSize)
-{
-    machine.transfers.push_back({false, object(service)->entry, chipAddress, offset, {}});
+    machine.transfers.push_back({false, object(service)->entry, chip, offset, {}});
     if (machine.i2cReply.empty())
         return 1;
-    std::memcpy(outputBuffer, machine.i2cReply.data(), std::min<std::size_t>(outputBufferSize, machine.i2cReply.size()));
-    return kIOReturnSuccess;
+    std::memcpy(output, machine.i2cReply.data(), std::min<std::size_t>(size, machine.i2cReply.size()));
+    return KERN_SUCCESS;
 }
 
 // System power.
-
-io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePortRef, IOServiceInterestCallback callback, io_object_t* notifier)
+io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* port, IOServiceInterestCallback callback, io_object_t* notifier)
 {
-    power = PowerRegistration {refcon, callback, false};
-    *thePortRef = reinterpret_cast<IONotificationPortRef>(&notifyPort);
+    powerCallback = callback;
+    powerRefcon = refcon;
+    *port = reinterpret_cast<IONotificationPortRef>(&notifyPort);
     *notifier = powerNotifier;
     return rootPowerPort;
 }
-
 IOReturn IODeregisterForSystemPower(io_object_t* notifier)
 {
-    machine.powerDeregistered = power && *notifier == powerNotifier;
-    return kIOReturnSuccess;
-}
-
-IOReturn IOAllowPowerChange(io_connect_t kernelPort, intptr_t notificationID)
-{
-    if (kernelPort == rootPowerPort)
-        machine.allowedPowerChanges.push_back(notificationID);
-    return kIOReturnSuccess;
-}
-
-kern_return_t IOServiceClose(io_connect_t)
-{
+    powerCallback = *notifier == powerNotifier ? nullptr : powerCallback;
     return KERN_SUCCESS;
 }
-
-CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef notify)
+IOReturn IOAllowPowerChange(io_connect_t port, intptr_t notificationID)
 {
-    return notify == reinterpret_cast<IONotificationPortRef>(&notifyPort) ? reinterpret_cast<CFRunLoopSourceRef>(&runLoopSource) : nullptr;
+    if (port == rootPowerPort)
+        machine.allowedPowerChanges.push_back(notificationID);
+    return KERN_SUCCESS;
 }
-
-void IONotificationPortDestroy(IONotificationPortRef)
+kern_return_t IOServiceClose(io_connect_t) { return KERN_SUCCESS; }
+CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef port)
 {
-    power.reset();
+    return port == reinterpret_cast<IONotificationPortRef>(&notifyPort) ? powerSource : nullptr;
 }
+void IONotificationPortDestroy(IONotificationPortRef) {}
 
-// Carbon hot keys.
-
-EventTargetRef GetApplicationEventTarget(void)
+// Carbon hot keys: a handler hears presses only if it listens for them on the application.
+EventTargetRef GetApplicationEventTarget(void) { return reinterpret_cast<EventTargetRef>(&applicationTarget); }
+OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount count, const EventTypeSpec* types, void* userData,
+    EventHandlerRef* outRef)
 {
-    return reinterpret_cast<EventTargetRef>(&applicationTarget);
-}
-
-OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
-    const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef)
-{
-    const int id = nextKey++;
-    handlers[id] = {inTarget, inHandler, {inList, inList + inNumTypes}, inUserData};
-    ++machine.handlersInstalled;
-    if (outRef)
-        *outRef = reinterpret_cast<EventHandlerRef>(static_cast<intptr_t>(id));
+    static intptr_t next = 1;
+    *outRef = reinterpret_cast<EventHandlerRef>(next++);
+    if (target == GetApplicationEventTarget() && std::any_of(types, types + count, [](const EventTypeSpec& t) {
+            return t.eventClass == kEventClassKeyboard && t.eventKind == kEventHotKeyPressed;
+        }))
+        machine.hotKeyHandlers[*outRef] = {handler, userData};
     return noErr;
 }
-
-OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef)
+OSStatus RemoveEventHandler(EventHandlerRef ref) { return machine.hotKeyHandlers.erase(ref) ? noErr : -50; }
+OSStatus RegisterEventHotKey(UInt32 keyCode, UInt32 mods, EventHotKeyID, EventTargetRef, OptionBits, EventHotKeyRef* outRef)
 {
-    return handlers.erase(static_cast<int>(reinterpret_cast<intptr_t>(inHandlerRef))) == 1 ? noErr : -50;
-}
-
-OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
-    EventTargetRef inTarget, OptionBits, EventHotKeyRef* outRef)
-{
-    if (machine.takenHotKeys.count({inHotKeyCode, inHotKeyModifiers}))
+    static intptr_t next = 1;
+    if (machine.takenHotKeys.count({keyCode, mods}))
         return eventHotKeyExistsErr;
-    const int id = nextKey++;
-    hotKeys[id] = {inHotKeyCode, inHotKeyModifiers, inHotKeyID, inTarget};
-    *outRef = reinterpret_cast<EventHotKeyRef>(static_cast<intptr_t>(id));
+    *outRef = reinterpret_cast<EventHotKeyRef>(next++);
+    machine.hotKeys[*outRef] = {keyCode, mods};
     return noErr;
 }
-
-OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey)
-{
-    return hotKeys.erase(static_cast<int>(reinterpret_cast<intptr_t>(inHotKey))) == 1 ? OSStatus(noErr) : OSStatus(eventHotKeyInvalidErr);
-}
+OSStatus UnregisterEventHotKey(EventHotKeyRef ref) { return machine.hotKeys.erase(ref) ? noErr : -50; }
 
 // libproc.
-
-int proc_listpids(std::uint32_t type, std::uint32_t typeinfo, void* buffer, int buffersize)
+int proc_listpids(std::uint32_t type, std::uint32_t uid, void* buffer, int size)
 {
     std::vector<int> pids;
-    for (const auto& p : machine.processes)
-        if (type == PROC_ALL_PIDS || (type == PROC_RUID_ONLY && p.ruid == typeinfo))
+    for (const auto& p : machine.processes) {
+        if (type == PROC_RUID_ONLY && p.ruid == uid)
             pids.push_back(p.pid);
-    if (!buffer)
-        return static_cast<int>(pids.size() * sizeof(int));
-    const std::size_t count = std::min(pids.size(), static_cast<std::size_t>(buffersize) / sizeof(int));
-    std::memcpy(buffer, pids.data(), count * sizeof(int));
-    return static_cast<int>(count * sizeof(int));
+    }
+    if (buffer) {
+        pids.resize(std::min(pids.size(), static_cast<std::size_t>(size) / sizeof(int)));
+        std::memcpy(buffer, pids.data(), pids.size() * sizeof(int));
+    }
+    return static_cast<int>(pids.size() * sizeof(int));
 }
-
-int proc_pidpath(int pid, void* buffer, std::uint32_t buffersize)
+int proc_pidpath(int pid, void* buffer, std::uint32_t size)
 {
     for (const auto& p : machine.processes) {
-        if (p.pid != pid || p.path.empty() || p.path.size() + 1 > buffersize)
-            continue;
-        std::memcpy(buffer, p.path.c_str(), p.path.size() + 1);
-        return static_cast<int>(p.path.size());
+        if (p.pid == pid && !p.path.empty() && p.path.size() < size)
+            return static_cast<int>(std::strlen(std::strcpy(static_cast<char*>(buffer), p.path.c_str())));
     }
     return 0;
 }

@@ -3,30 +3,30 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 TEST(GammaRamp, SampledAtAnySizeTheRampIsTheSameLine)
 {
-    const TransferTables tables = ColorModel::buildTables(62, 80);
+    TransferTables tables = ColorModel::buildTables(62, 80);
     const ChannelGains gains = ColorModel::rgbForWarmth(62);
-    for (int size : {256, 1024, 4096, 2}) {
+    tables.red.fill(1.5f);  // beyond full: clamped, never wrapped
+    for (int size : {2, 256, 1024}) {
         const GammaRamp ramp = GammaRamp::fromTables(tables, size);
         ASSERT_EQ(ramp.size(), size);
         for (int j = 0; j < size; ++j) {
             const double x = static_cast<double>(j) / (size - 1);
-            EXPECT_NEAR(ramp.green[j], x * gains.green * 0.8 * 65535.0, 1.0) << size << " " << j;
-            EXPECT_NEAR(ramp.blue[j], x * gains.blue * 0.8 * 65535.0, 1.0) << size << " " << j;
+            ASSERT_EQ(ramp.red[j], 65535);
+            ASSERT_NEAR(ramp.green[j], x * gains.green * 0.8 * 65535.0, 1.0) << size << " " << j;
+            ASSERT_NEAR(ramp.blue[j], x * gains.blue * 0.8 * 65535.0, 1.0) << size << " " << j;
         }
     }
+    EXPECT_EQ(GammaRamp::fromTables(tables, 1).green, std::vector<std::uint16_t> {0});
 }
 
-TEST(GammaRamp, IdentityAndAllZero)
+TEST(GammaRamp, IdentityRoundsToTheNearestWordAndOnlyZerosAreAllZero)
 {
     const GammaRamp id = GammaRamp::identity(256);
-    EXPECT_EQ(id.red.front(), 0);
     EXPECT_EQ(id.red.back(), 65535);
-    EXPECT_EQ(id.green[128], std::lround(128 / 255.0 * 65535));
+    EXPECT_EQ(id.green[128], 32896);
+    EXPECT_EQ(id.blue[1], 257);
     EXPECT_FALSE(id.isAllZero());
-    GammaRamp zero{std::vector<std::uint16_t>(16), std::vector<std::uint16_t>(16), std::vector<std::uint16_t>(16)};
-    EXPECT_TRUE(zero.isAllZero());
+    EXPECT_TRUE((GammaRamp {std::vector<std::uint16_t>(16), std::vector<std::uint16_t>(16), std::vector<std::uint16_t>(16)}).isAllZero());
 }

@@ -6,15 +6,12 @@
 
 #include "platform/linux/PortalGlobalShortcuts.h"
 
-#include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QObject>
-#include <QStringList>
 #include <QTimer>
 
+// Every session object: Close is all the backend calls there.
 class PortalSessionStandIn : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
@@ -33,22 +30,16 @@ class PortalStandIn : public QObject, protected QDBusContext {
 
 public:
     static inline const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
-
-    explicit PortalStandIn(QDBusConnection bus)
-        : bus_(std::move(bus))
+    explicit PortalStandIn(QDBusConnection bus) : bus_(std::move(bus))
     {
         qDBusRegisterMetaType<PortalShortcut>();
         qDBusRegisterMetaType<QList<PortalShortcut>>();
     }
-
     uint version() const { return 1; }
 
-    // The triggers asked for, one per BindShortcuts, and the session each was bound in.
-    QStringList triggers;
-    QStringList boundSessions;
+    QStringList bound;  // "<session> <trigger>", one per BindShortcuts
     PortalSessionStandIn sessions;
-    // The user declines in the desktop's dialog.
-    bool refuseBind = false;
+    bool refuseBind = false;  // the user declines in the desktop's dialog
 
     void press(const QString& session, const QString& id = QStringLiteral("toggle"))
     {
@@ -60,33 +51,22 @@ public:
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options)
     {
-        const QString session = path + QStringLiteral("/session/") + sender() + QLatin1Char('/')
-            + options.value(QStringLiteral("session_handle_token")).toString();
+        const QString session = path + QStringLiteral("/session/") + sender() + u'/' + options.value(QStringLiteral("session_handle_token")).toString();
         bus_.registerObject(session, &sessions, QDBusConnection::ExportAllSlots);
         return respond(options, 0, {{QStringLiteral("session_handle"), session}});
     }
-
-    QDBusObjectPath BindShortcuts(const QDBusObjectPath& session, const QList<PortalShortcut>& shortcuts,
-        const QString&, const QVariantMap& options)
+    QDBusObjectPath BindShortcuts(const QDBusObjectPath& session, const QList<PortalShortcut>& shortcuts, const QString&, const QVariantMap& options)
     {
-        for (const PortalShortcut& shortcut : shortcuts) {
-            triggers << shortcut.properties.value(QStringLiteral("preferred_trigger")).toString();
-            boundSessions << session.path();
-        }
+        for (const PortalShortcut& shortcut : shortcuts)
+            bound << session.path() + u' ' + shortcut.properties.value(QStringLiteral("preferred_trigger")).toString();
         return respond(options, refuseBind ? 1 : 0, {});
     }
 
 private:
-    QString sender() const
-    {
-        QString name = message().service().mid(1);
-        return name.replace(QLatin1Char('.'), QLatin1Char('_'));
-    }
-
+    QString sender() const { return message().service().mid(1).replace(u'.', u'_'); }
     QDBusObjectPath respond(const QVariantMap& options, uint code, const QVariantMap& results)
     {
-        const QString request = path + QStringLiteral("/request/") + sender() + QLatin1Char('/')
-            + options.value(QStringLiteral("handle_token")).toString();
+        const QString request = path + QStringLiteral("/request/") + sender() + u'/' + options.value(QStringLiteral("handle_token")).toString();
         QTimer::singleShot(0, this, [this, request, code, results] {
             QDBusMessage response = QDBusMessage::createSignal(request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
             response << code << results;
@@ -94,6 +74,5 @@ private:
         });
         return QDBusObjectPath(request);
     }
-
     QDBusConnection bus_;
 };
