@@ -20,52 +20,40 @@ using Verb = RemoteRequest::Verb;
 // Only exact short lines are requests: the hostile and the broken ones are refused.
 TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
 {
-    const struct {
-        QByteArray line;
-        std::optional<Verb> verb;  // absent: refused
-        double value = 0;
-    } cases[] = {
-        {"toggle", Verb::toggle}, {"on", Verb::on}, {"off", Verb::off}, {"quit", Verb::quit},
-        {"warmth 0", Verb::warmth, 0}, {"warmth 100", Verb::warmth, 100}, {"brightness 55.5", Verb::brightness, 55.5},
-        {"", {}}, {"TOGGLE", {}}, {" toggle", {}}, {"toggle ", {}}, {"toggle\r", {}}, {QByteArray("on\0", 3), {}},
-        {"on 5", {}}, {"warmth", {}}, {"warmth ", {}}, {"warmth  40", {}}, {"warmth 40 40", {}},
-        {"warmth 101", {}}, {"warmth 100.01", {}}, {"warmth -1", {}}, {"warmth +1", {}}, {"warmth 1e2", {}},
-        {"warmth 0x10", {}}, {"warmth 40.", {}}, {"warmth .5", {}}, {"warmth 4.125", {}}, {"warmth nan", {}},
-        {"brightness 0040", {}}, {"quit" + QByteArray(40, ' '), {}}, {QByteArray(4096, 'a'), {}},
-    };
-    for (const auto& c : cases) {
+    const struct { QByteArray line; Verb verb; double value = 0; } accepted[] = {{"toggle", Verb::toggle}, {"on", Verb::on}, {"off", Verb::off}, {"quit", Verb::quit},
+        {"warmth 0", Verb::warmth, 0}, {"warmth 100", Verb::warmth, 100}, {"brightness 55.5", Verb::brightness, 55.5}};
+    for (const auto& c : accepted) {
         const std::optional<RemoteRequest> request = RemoteRequest::parse(c.line);
-        EXPECT_EQ(request ? std::optional(std::pair(request->verb, request->value)) : std::nullopt,
-            c.verb ? std::optional(std::pair(*c.verb, c.value)) : std::nullopt) << c.line.left(40).toStdString();
-        EXPECT_EQ(request ? request->line() : c.line, c.line);  // written back as it was read
+        ASSERT_TRUE(request) << c.line.toStdString();
+        EXPECT_EQ(std::tuple(request->verb, request->value, request->line()), std::tuple(c.verb, c.value, c.line));
     }
+    for (const char* line : {"", "TOGGLE", " toggle", "toggle ", "toggle\r", "on 5", "warmth", "warmth ", "warmth  40",
+             "warmth 40 40", "warmth 101", "warmth 100.01", "warmth -1", "warmth +1", "warmth 1e2", "warmth 0x10", "warmth 40.",
+             "warmth .5", "warmth 4.125", "warmth nan", "brightness 0040"})
+        EXPECT_FALSE(RemoteRequest::parse(line)) << line;
+    for (const QByteArray& line : {QByteArray("on\0", 3), "quit" + QByteArray(40, ' '), QByteArray(4096, 'a')})
+        EXPECT_FALSE(RemoteRequest::parse(line)) << line.left(40).toStdString();
 }
 
 TEST(CommandLine, OneRequestWithAValidNumberOrAUsageError)
 {
     using Kind = CommandLine::Invocation::Kind;
-    const struct {
-        QStringList arguments;
-        Kind kind;
-        Verb verb = Verb::toggle;
-        double value = 0;
-    } cases[] = {
+    const struct { QStringList arguments; Kind kind; Verb verb = Verb::toggle; double value = 0; } cases[] = {
         {{}, Kind::run}, {{"--help"}, Kind::help}, {{"-h"}, Kind::help}, {{"--version"}, Kind::version},
         {{"--toggle"}, Kind::control, Verb::toggle}, {{"--quit"}, Kind::control, Verb::quit},
         {{"--warmth", "40"}, Kind::control, Verb::warmth, 40}, {{"--brightness=70.5"}, Kind::control, Verb::brightness, 70.5},
         {{"--warmth", "150"}, Kind::error}, {{"--warmth", "-3"}, Kind::error}, {{"--warmth", "warm"}, Kind::error},
         {{"--warmth"}, Kind::error}, {{"--on", "--off"}, Kind::error}, {{"--on", "--on"}, Kind::error},
-        {{"--brighter"}, Kind::error}, {{"toggle"}, Kind::error},
-    };
+        {{"--brighter"}, Kind::error}, {{"toggle"}, Kind::error}};
     UnixLocalOwner owner;
     for (const auto& c : cases) {
         const CommandLine::Invocation invocation = CommandLine::parse(QStringList {"ambrano"} + c.arguments);
-        const std::string what = c.arguments.join(' ').toStdString();
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
         const RemoteRequest& r = invocation.request;
-        EXPECT_EQ(std::tuple(invocation.kind, r.verb, r.value), std::tuple(c.kind, c.verb, c.value)) << what;
-        EXPECT_EQ(invocation.kind == Kind::error, invocation.error.startsWith("ambrano: ")) << what;
+        EXPECT_EQ(std::tuple(invocation.kind, r.verb, r.value), std::tuple(c.kind, c.verb, c.value));
+        EXPECT_EQ(invocation.kind == Kind::error, invocation.error.startsWith("ambrano: "));
         if (c.kind != Kind::control) {  // the exit status: 0, or 2 for wrong arguments
-            EXPECT_EQ(CommandLine::runWithoutDisplay(invocation, owner, 0, nullptr), c.kind == Kind::error ? 2 : 0) << what;
+            EXPECT_EQ(CommandLine::runWithoutDisplay(invocation, owner, 0, nullptr), c.kind == Kind::error ? 2 : 0);
         }
     }
 }
@@ -85,8 +73,6 @@ protected:
             QTimer::singleShot(0, [this] { remote.reset(); });
         };
     }
-
-    // Runs on another thread, as another process would, while this one serves.
     template <typename F>
     static auto offThread(F f)
     {
@@ -132,43 +118,33 @@ TEST_F(RemoteControlTest, EachVerbActsAsThePanelWould)
     QFile(RemoteControl::socketPath(dir.path())).open(QIODevice::WriteOnly);
     EXPECT_EQ(send("toggle").outcome, RemoteControl::Outcome::notRunning);
     ASSERT_TRUE(remote->listen(dir.path()));
-    const struct {
-        const char* line;
-        bool enabled;
-        double warmth, brightness;
-    } steps[] = {
+    const struct { const char* line; bool enabled; double warmth, brightness; } steps[] = {
         {"toggle", true, 62, 100}, {"toggle", false, 62, 100}, {"warmth 40", true, 40, 100}, {"off", false, 40, 100},
         {"off", false, 40, 100}, {"brightness 55", true, 40, 55}, {"on", true, 40, 55}, {"off", false, 40, 55},
-        {"on", true, 40, 55}, {"off", false, 40, 55}, {"brightness 10", true, 40, 10},
-    };
+        {"on", true, 40, 55}, {"off", false, 40, 55}, {"brightness 10", true, 40, 10}};
     for (const auto& step : steps) {
         EXPECT_EQ(send(step.line).outcome, RemoteControl::Outcome::done) << step.line;
         expectState(step.enabled, step.warmth, step.brightness);
     }
-    // Below the panel's floor: refused, with the reason, and nothing changes.
-    const RemoteControl::Answer low = send("brightness 9.99");
-    EXPECT_EQ(low.outcome, RemoteControl::Outcome::refused);
-    EXPECT_EQ(low.message, QStringLiteral("brightness must be between 10 and 100"));
+    const RemoteControl::Answer low = send("brightness 9.99");  // below the panel's floor
+    EXPECT_EQ(std::pair(low.outcome, low.message),
+        std::pair(RemoteControl::Outcome::refused, QStringLiteral("brightness must be between 10 and 100")));
     expectState(true, 40, 10);
+
+    // Malformed or oversized: refused without effect; no line feed ever: dropped unanswered.
+    for (const QByteArray& bytes : {QByteArray("TOGGLE\n"), QByteArray("on\nquit\n"), QByteArray("warmth 1e2\n"),
+             QByteArray(1 << 16, 'x'), QByteArray("toggle\0\n", 8)})
+        EXPECT_EQ(sendRaw(bytes), QByteArray("refused malformed request\n")) << bytes.left(20).toStdString();
+    EXPECT_EQ(sendRaw("toggle"), QByteArray());
+    expectState(true, 40, 10);
+    EXPECT_EQ(quits, 0);
+
     EXPECT_EQ(send("quit").outcome, RemoteControl::Outcome::done);
     EXPECT_EQ(quits, 1);
-
     // A folder others may enter is not used at all.
     QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther);
     EXPECT_FALSE(RemoteControl(owner).listen(dir.path()));
     EXPECT_EQ(send("toggle").outcome, RemoteControl::Outcome::notRunning);
-}
-
-TEST_F(RemoteControlTest, MalformedOrOversizedMessagesAreRefusedWithoutEffect)
-{
-    ASSERT_TRUE(remote->listen(dir.path()));
-    for (const QByteArray& bytes : {QByteArray("TOGGLE\n"), QByteArray("on\nquit\n"), QByteArray("warmth 1e2\n"),
-             QByteArray(1 << 16, 'x'), QByteArray("toggle\0\n", 8)})
-        EXPECT_EQ(sendRaw(bytes), QByteArray("refused malformed request\n")) << bytes.left(20).toStdString();
-    // No line feed ever: dropped after the time limit, unanswered.
-    EXPECT_EQ(sendRaw("toggle"), QByteArray());
-    expectState(false, 62, 100);
-    EXPECT_EQ(quits, 0);
 }
 
 TEST_F(RemoteControlTest, AnotherUsersConnectionIsRefusedWithoutEffect)

@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the online tests: readable failure messages for Qt values, whole-file reads and writes.
+// Readable failure messages for Qt values, whole-file reads and writes.
 
 #include <QDir>
 #include <QFile>

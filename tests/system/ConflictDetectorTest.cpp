@@ -1,15 +1,8 @@
 #include "system/ConflictDetector.h"
 
-#include "platform/linux/ProcRunningApplications.h"
-
 #include "FakeRunningApplications.h"
-#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
-
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -53,37 +46,4 @@ TEST(ConflictDetector, Rules)
     EXPECT_EQ(ConflictDetector::conflicting(), QStringLiteral("Lunar"));
     ConflictDetector::setRunningApplications(nullptr);
     EXPECT_EQ(ConflictDetector::conflicting(), std::nullopt);
-}
-
-// Against processes that really run: a copy of sleep under a peer's name, a script (the kernel
-// keeps 15 bytes of its name), a Flatpak app's identifier in the environment.
-TEST(ConflictDetector, RealProcesses)
-{
-    ProcRunningApplications proc;
-    ConflictDetector::setRunningApplications(&proc);
-    if (ConflictDetector::conflicting())
-        GTEST_SKIP() << "a conflicting program already runs here";
-    QTemporaryDir dir;
-    QFile script(dir.filePath(QStringLiteral("gammastep-indicator")));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nsleep 30\n");
-    script.close();
-    const struct {
-        const char *program, *flatpakId, *shown;
-    } cases[] = {{"redshift-gtk", "", "Redshift"}, {"gammastep-indicator", "", "Gammastep"}, {"helper", "fyi.Lunar.App", "Lunar"}};
-    for (const auto& c : cases) {
-        QFile::copy(QStringLiteral("/bin/sleep"), dir.filePath(c.program));
-        QFile::setPermissions(dir.filePath(c.program), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("FLATPAK_ID"), c.flatpakId);
-        QProcess child;
-        child.setProcessEnvironment(environment);
-        child.start(dir.filePath(c.program), {QStringLiteral("30")});
-        ASSERT_TRUE(child.waitForStarted(5000)) << c.program;
-        EXPECT_TRUE(waitFor([&] { return ConflictDetector::conflicting() == text(c.shown); }, 5000)) << c.program;
-        child.kill();
-        ASSERT_TRUE(child.waitForFinished(5000));
-        EXPECT_EQ(ConflictDetector::conflicting(), std::nullopt) << c.program;
-    }
-    ConflictDetector::setRunningApplications(nullptr);
 }

@@ -18,11 +18,9 @@ TEST(NotificationCenter, DeliversByNameAndForgetsDeadObservers)
         center.addObserver(QStringLiteral("A"), &other, [&] { calls += u'n'; });
     });
     center.post(QStringLiteral("A"));
-    EXPECT_EQ(calls, QStringLiteral("ao"));
-    EXPECT_EQ(center.observerCount(QStringLiteral("A")), 2);
+    EXPECT_EQ(calls + QString::number(center.observerCount(QStringLiteral("A"))), QStringLiteral("ao2"));
     observer.reset();
     center.post(QStringLiteral("A"));
     EXPECT_EQ(calls, QStringLiteral("aon"));
-    EXPECT_EQ(center.observerCount(QStringLiteral("A")), 1);
-    EXPECT_EQ(center.observerCount(QStringLiteral("B")), 0);
+    EXPECT_EQ(std::pair(center.observerCount(QStringLiteral("A")), center.observerCount(QStringLiteral("B"))), std::pair(1, 0));
 }
