@@ -1,4 +1,3 @@
-// The one download helper: caps, deadlines and failures against a real HTTP server.
 #include "online/Fetch.h"
 #include "system/EventLog.h"
 
@@ -12,11 +11,7 @@
 
 namespace {
 
-struct Outcome {
-    int calls = 0;
-    bool onMainThread = false;
-    Fetch::Result result;
-};
+struct Outcome { int calls = 0; bool onMainThread = false; Fetch::Result result; };
 
 std::shared_ptr<Outcome> start(const QString& url, const Fetch::Limits& limits, QObject* context = nullptr)
 {
@@ -40,14 +35,8 @@ TEST(Fetch, CapsDeadlinesAndFailures)
     LoopbackServer server;
     R overUnannounced {200, body + body, false};
     overUnannounced.stallAfter = 1001;  // over the cap, then silence: stopped as it arrives, not at the end
-    const struct {
-        QString url;  // a path on the server, or a whole address
-        R answer;
-        Fetch::Limits limits;
-        F failure;
-        QByteArray body;
-        int status;
-    } cases[] = {
+    // A path on the server, or a whole address.
+    const struct { QString url; R answer; Fetch::Limits limits; F failure; QByteArray body; int status; } cases[] = {
         {"/fits", {200, body}, cap, F::none, body, 200}, {"/at-cap-unannounced", {200, body, false}, cap, F::none, body, 200},
         {"/over-announced", R::stalling(body + 'b', 10), cap, F::tooLarge, {}, 0},  // stopped at the head
         {"/over-unannounced", overUnannounced, cap, F::tooLarge, {}, 0},
@@ -56,8 +45,7 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         {"/stalls", R::stalling(body, 10), {1 << 20, 0, 300, "stall"}, F::idle, {}, 0},
         {"/silent", R::never(), {1 << 20, 300, 0, "silent"}, F::deadline, {}, 0},
         {LoopbackServer().url("/gone"), {}, cap, F::network, {}, 0},
-        {"file:///etc/hostname", {}, cap, F::badAddress, {}, 0}, {"http://", {}, cap, F::badAddress, {}, 0},
-    };
+        {"file:///etc/hostname", {}, cap, F::badAddress, {}, 0}, {"http://", {}, cap, F::badAddress, {}, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url.toStdString());
         server.route(c.url, c.answer);
@@ -70,7 +58,6 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         EXPECT_EQ(std::pair(outcome->calls, outcome->onMainThread), std::pair(1, true));
         const Fetch::Result& r = outcome->result;
         EXPECT_EQ(std::tuple(r.failure, r.status, r.body), std::tuple(c.failure, c.status, c.body));
-        // Stopping is logged; a failure to connect or a bad address is not.
         EXPECT_EQ(EventLog::shared().dump() != logBefore, c.failure != F::none && c.failure != F::network && c.failure != F::badAddress);
         if (c.url == QLatin1String("/flood")) {
             // Cut off soon after the cap (the loopback's buffers hold a few MiB more), and hung up.
@@ -79,7 +66,6 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         }
     }
     EXPECT_EQ(server.requests().size(), 8);  // nothing asked for the bad addresses
-
     // The context gone first: the completion is dropped.
     server.setFallback(LoopbackServer::Response::late("late", 200));
     auto context = std::make_unique<QObject>();

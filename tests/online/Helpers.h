@@ -1,6 +1,5 @@
 #pragma once
 // Readable failure messages for Qt values, whole-file reads and writes.
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,13 +8,11 @@
 
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.left(200).toStdString() << '"'; }
-
 inline QByteArray readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
 inline bool writeAll(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -30,6 +30,5 @@ TEST(EventLog, KeepsTheNewest200Entries)
     log.add(QStringLiteral("201"));
     const QStringList lines = log.dump().split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 200);
-    EXPECT_TRUE(lines.front().endsWith(QStringLiteral("] ")));
-    EXPECT_TRUE(lines.back().endsWith(QStringLiteral("] 201")));
+    EXPECT_TRUE(lines.front().endsWith(QStringLiteral("] ")) && lines.back().endsWith(QStringLiteral("] 201")));
 }

@@ -6,6 +6,29 @@
 
 #include <gtest/gtest.h>
 
+// Delivered by name, at once; dead observers are forgotten; a handler may remove and add
+// observers while a post runs.
+TEST(NotificationCenter, DeliversByNameAndForgetsDeadObservers)
+{
+    NotificationCenter center;
+    auto observer = std::make_unique<QObject>();
+    QObject other;
+    QString calls;
+    center.addObserver(QStringLiteral("A"), observer.get(), [&] { calls += u'a'; });
+    center.addObserver(QStringLiteral("B"), observer.get(), [&] { calls += u'b'; });
+    center.addObserver(QStringLiteral("A"), &other, [&] {
+        calls += u'o';
+        center.removeObservers(&other);
+        center.addObserver(QStringLiteral("A"), &other, [&] { calls += u'n'; });
+    });
+    center.post(QStringLiteral("A"));
+    EXPECT_EQ(calls + QString::number(center.observerCount(QStringLiteral("A"))), QStringLiteral("ao2"));
+    observer.reset();
+    center.post(QStringLiteral("A"));
+    EXPECT_EQ(calls, QStringLiteral("aon"));
+    EXPECT_EQ(std::pair(center.observerCount(QStringLiteral("A")), center.observerCount(QStringLiteral("B"))), std::pair(1, 0));
+}
+
 TEST(Localization, TheStoredLanguageOrSpanishAnnouncedOnlyOnARealChange)
 {
     FreshSettings settings;
@@ -15,7 +38,6 @@ TEST(Localization, TheStoredLanguageOrSpanishAnnouncedOnlyOnARealChange)
         EXPECT_EQ(Localization().lang(), lang) << stored;
     }
     EXPECT_EQ(Localization().t(QStringLiteral("no_such_key")), QStringLiteral("no_such_key"));
-
     Localization loc;
     QObject observer;
     QStringList seen;  // what a listener reads while being told
