@@ -33,7 +33,6 @@ struct FakePlatform : Platform, SleepWatcher, ArchiveExtractor, Installer {
     void setOnWake(std::function<void()>) override {}
     bool extract(const QString&, const QString&) override { return false; }
     bool install(const QByteArray&, const QString&) override { return false; }
-
     DisplayServices& displays_;
     std::string backend_;
     FakeHotKeyService hotKeys_;

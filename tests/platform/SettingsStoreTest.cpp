@@ -18,8 +18,9 @@ QByteArray readAll(const QString& path)
 }  // namespace
 
 // Each kind reads back after a restart and none converts into another; the file is one flat
-// JSON object a person can read; no temporary file stays behind.
-TEST(SettingsStore, ValuesSurviveARestartAsTheirOwnKind)
+// JSON object a person can read; no temporary file stays behind. A damaged file is kept aside
+// for the user, never overwritten, and the store starts afresh.
+TEST(SettingsStore, ValuesSurviveARestartAsTheirOwnKindAndDamageIsKeptAside)
 {
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/Halvex/settings.json");
@@ -40,8 +41,6 @@ TEST(SettingsStore, ValuesSurviveARestartAsTheirOwnKind)
     for (const char* wrong : {"d", "s", "b", "big", "gone"})
         EXPECT_FALSE(again.integerValue(QString::fromLatin1(wrong))) << wrong;
     EXPECT_EQ(again.stringValue("i") + QString::number(again.doubleValue("s")), QStringLiteral("0"));
-
-    // A damaged file is kept aside for the user, never overwritten, and the store starts afresh.
     for (const QByteArray& damaged : {QByteArray("{\"vesk.dayStart\": 7, oops"), QByteArray("[1, 2, 3]")}) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(damaged) == damaged.size());

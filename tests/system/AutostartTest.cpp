@@ -18,7 +18,6 @@ TEST(Autostart, TheEntryStartsTheProgramWhateverItsPath)
     ASSERT_TRUE(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\ntouch \"$0.started\"\n") > 0);
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
     Autostart autostart(entry);
     EXPECT_FALSE(autostart.enable(QStringLiteral("/opt/a\nExec=rm -rf ~")) || autostart.enable(QStringLiteral("relative/ambrano")));
     EXPECT_FALSE(autostart.enabled());
@@ -28,7 +27,6 @@ TEST(Autostart, TheEntryStartsTheProgramWhateverItsPath)
     ASSERT_TRUE(gio.waitForFinished(10000));
     EXPECT_EQ(gio.exitCode(), 0) << gio.readAllStandardError().toStdString();
     EXPECT_TRUE(waitFor([&] { return QFile::exists(program + QStringLiteral(".started")); }));
-
     QFile(neighbour).open(QIODevice::WriteOnly);
     EXPECT_TRUE(autostart.disable() && autostart.disable());
     EXPECT_FALSE(autostart.enabled());

@@ -4,16 +4,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-std::optional<QString> text(const char* s) { return s ? std::optional<QString>(QString::fromUtf8(s)) : std::nullopt; }
-
-}  // namespace
-
 // Each rule takes what it names and nothing that merely contains it; within one application
 // the earlier rule wins, among several the first in the system's order.
 TEST(ConflictDetector, Rules)
 {
+    const auto text = [](const char* s) { return s ? std::optional<QString>(QString::fromUtf8(s)) : std::nullopt; };
     const struct { const char *name, *id, *shown; } cases[] = {{"fLuX", nullptr, "f.lux"}, {"Fluxion", nullptr, nullptr},
         {"influx", nullptr, nullptr}, {"My F.LUX helper", nullptr, "f.lux"}, {"Whatever", "org.HERF.Flux", "f.lux"},
         {nullptr, "com.herf.fluxion", "f.lux"}, {"iris-mini", nullptr, "Iris"}, {"osiris", nullptr, nullptr},
@@ -31,7 +26,6 @@ TEST(ConflictDetector, Rules)
     const RunningApplication flux {QStringLiteral("Flux"), {}}, lunar {QStringLiteral("Lunar"), {}}, bash {QStringLiteral("bash"), {}};
     EXPECT_EQ(ConflictDetector::conflicting({flux, lunar}), QStringLiteral("f.lux"));
     EXPECT_EQ(ConflictDetector::conflicting({bash, lunar, flux}), QStringLiteral("Lunar"));
-
     FakeRunningApplications fake;  // the source is asked each time
     ConflictDetector::setRunningApplications(&fake);
     EXPECT_EQ(ConflictDetector::conflicting(), std::nullopt);

@@ -38,6 +38,35 @@ TEST(HotKey, StoredRegisteredRebound)
     HotKey& hotKey = HotKey::shared();  // it owns the callback the handler hands presses to
     hotKey.setService(&service);
     auto& store = SettingsStore::shared();
+    QObject observer;
+    int posts = 0, triggers = 0;
+    NotificationCenter::shared().addObserver(QString::fromLatin1(HotKey::didChange), &observer, [&posts] { ++posts; });
+    // Posts, what is stored, what is registered, the last line logged.
+    const auto now = [&] {
+        const Combination stored(store.integerValue("vesk.hotkey.key").value_or(-1), store.integerValue("vesk.hotkey.mods").value_or(-1));
+        return std::tuple(posts, stored, service.registered.size() == 1 ? service.registered.begin()->second : Combination {},
+            EventLog::shared().dump().section("] ", -1));
+    };
+    hotKey.onTrigger = [&triggers] { ++triggers; };
+    hotKey.registerHotKey();
+    hotKey.registerHotKey();
+    EXPECT_EQ(service.installs, 1);
+    EXPECT_EQ(now(), std::tuple(0, Combination(-1, -1), Combination(6, 6400), QStringLiteral("hotkey: ⌃⌥⌘Z")));
+    service.press();
+    EXPECT_EQ(triggers, 0);  // not inside the dispatch, later on the main thread
+    EXPECT_TRUE(waitFor([&] { return triggers == 1; }));
+    hotKey.onTrigger = nullptr;
+    EXPECT_TRUE(hotKey.rebind(0, 0x200));
+    EXPECT_EQ(now(), std::tuple(1, Combination(0, 0x200), Combination(0, 0x200), QStringLiteral("hotkey: ⇧A")));
+    // A combination another program holds is not taken, nor stored, and the old one stays.
+    service.taken.insert({12, 0x1100});
+    EXPECT_FALSE(hotKey.rebind(12, 0x1100));
+    EXPECT_EQ(now(), std::tuple(1, Combination(0, 0x200), Combination(0, 0x200), QStringLiteral("hotkey: ⌃⌘Q is taken by another program")));
+    EXPECT_EQ(hotKey.refused(), Combination(12, 0x1100));
+    EXPECT_TRUE(hotKey.rebind(13, 0x1100) && !hotKey.refused());
+    service.refuse = true;  // refused at start: still logged
+    hotKey.registerHotKey();
+    EXPECT_TRUE(!hotKey.isRegistered() && EventLog::shared().dump().endsWith(QStringLiteral("] hotkey: ⌃⌘W")));
     const auto storeAndRead = [&](const QJsonValue& key, const QJsonValue& mods) {
         store.setValue(QStringLiteral("vesk.hotkey.key"), key);
         store.setValue(QStringLiteral("vesk.hotkey.mods"), mods);
@@ -46,42 +75,5 @@ TEST(HotKey, StoredRegisteredRebound)
     EXPECT_EQ(storeAndRead("0", -1), Combination(6, 6400));  // outside unsigned 32 bits: the default
     EXPECT_EQ(storeAndRead(0, 4294967296.0), Combination(0, 6400));
     EXPECT_EQ(storeAndRead(0, 4294967295.0), Combination(0, 0xFFFFFFFF));
-    store.remove(QStringLiteral("vesk.hotkey.key"));
-    store.remove(QStringLiteral("vesk.hotkey.mods"));
-
-    QObject observer;
-    int posts = 0, triggers = 0;
-    NotificationCenter::shared().addObserver(QString::fromLatin1(HotKey::didChange), &observer, [&posts] { ++posts; });
-    // Posts, then what is stored and what is registered.
-    const auto now = [&] {
-        return std::tuple(posts, Combination(store.integerValue("vesk.hotkey.key").value_or(-1), store.integerValue("vesk.hotkey.mods").value_or(-1)),
-            service.registered.size() == 1 ? service.registered.begin()->second : Combination {});
-    };
-    const auto logEndsWith = [](const char* line) { return EventLog::shared().dump().endsWith(QString::fromUtf8(line)); };
-    hotKey.onTrigger = [&triggers] { ++triggers; };
-    hotKey.registerHotKey();
-    hotKey.registerHotKey();
-    EXPECT_EQ(service.installs, 1);
-    EXPECT_EQ(now(), std::tuple(0, Combination(-1, -1), Combination(6, 6400)));
-    EXPECT_TRUE(logEndsWith("] hotkey: ⌃⌥⌘Z"));
-    service.press();
-    EXPECT_EQ(triggers, 0);  // not inside the dispatch, later on the main thread
-    EXPECT_TRUE(waitFor([&] { return triggers == 1; }));
-    hotKey.onTrigger = nullptr;
-
-    EXPECT_TRUE(hotKey.rebind(0, 0x200));
-    EXPECT_EQ(now(), std::tuple(1, Combination(0, 0x200), Combination(0, 0x200)));
-    EXPECT_TRUE(logEndsWith("] hotkey: ⇧A"));
-    // A combination another program holds is not taken, nor stored, and the old one stays.
-    service.taken.insert({12, 0x1100});
-    EXPECT_FALSE(hotKey.rebind(12, 0x1100));
-    EXPECT_EQ(now(), std::tuple(1, Combination(0, 0x200), Combination(0, 0x200)));
-    EXPECT_TRUE(logEndsWith("] hotkey: ⌃⌘Q is taken by another program"));
-    EXPECT_EQ(hotKey.refused(), Combination(12, 0x1100));
-    EXPECT_TRUE(hotKey.rebind(13, 0x1100) && !hotKey.refused());
-
-    service.refuse = true;  // refused at start: still logged
-    hotKey.registerHotKey();
-    EXPECT_TRUE(!hotKey.isRegistered() && logEndsWith("] hotkey: ⌃⌘W"));
     hotKey.setService(nullptr);
 }
