@@ -7,19 +7,13 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-namespace {
-
-QByteArray readAll(const QString& path)
+static QByteArray readAll(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-}  // namespace
-
-// Each kind reads back after a restart and none converts into another; the file is one flat
-// JSON object a person can read; no temporary file stays behind. A damaged file is kept aside
-// for the user, never overwritten, and the store starts afresh.
+// A damaged file is kept aside for the user, never overwritten, and the store starts afresh.
 TEST(SettingsStore, ValuesSurviveARestartAsTheirOwnKindAndDamageIsKeptAside)
 {
     QTemporaryDir dir;

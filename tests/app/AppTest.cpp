@@ -1,8 +1,19 @@
 #include "app/CommandLine.h"
+#include "app/PlatformWiring.h"
 #include "app/RemoteControl.h"
+#include "brightness/PWMSafe.h"
 #include "engine/VeskEngine.h"
+#include "platform/NoDisplayServices.h"
+#include "platform/Platform.h"
 #include "platform/linux/UnixLocalOwner.h"
+#include "system/EventLog.h"
 
+#include "FakeBacklight.h"
+#include "FakeDisplayServices.h"
+#include "FakeHotKeyService.h"
+#include "FakeProcessLauncher.h"
+#include "FakeRunningApplications.h"
+#include "RecordingDDCTransport.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -17,11 +28,11 @@
 
 using Verb = RemoteRequest::Verb;
 
-// Only exact short lines are requests: the hostile and the broken ones are refused.
 TEST(RemoteRequest, OnlyExactShortLinesAreRequests)
 {
-    const struct { QByteArray line; Verb verb; double value = 0; } accepted[] = {{"toggle", Verb::toggle}, {"on", Verb::on}, {"off", Verb::off}, {"quit", Verb::quit},
-        {"warmth 0", Verb::warmth, 0}, {"warmth 100", Verb::warmth, 100}, {"brightness 55.5", Verb::brightness, 55.5}};
+    const struct { QByteArray line; Verb verb; double value = 0; } accepted[] = {{"toggle", Verb::toggle}, {"on", Verb::on},
+        {"off", Verb::off}, {"quit", Verb::quit}, {"warmth 0", Verb::warmth, 0}, {"warmth 100", Verb::warmth, 100},
+        {"brightness 55.5", Verb::brightness, 55.5}};
     for (const auto& c : accepted) {
         const std::optional<RemoteRequest> request = RemoteRequest::parse(c.line);
         ASSERT_TRUE(request) << c.line.toStdString();
@@ -87,7 +98,6 @@ TEST(RemoteControl, EachVerbActsAsThePanelWouldAndNothingElseGetsIn)
         answer = offThread([&] { return RemoteControl::send(owner, dir.path(), *RemoteRequest::parse(line), 3000); });
         return answer.outcome;
     };
-    // Raw bytes, as a hostile or broken sender would write them; the reply, if any.
     const auto sendRaw = [&](const QByteArray& bytes) {
         return offThread([&] {
             QLocalSocket socket;
@@ -141,4 +151,55 @@ TEST(RemoteControl, EachVerbActsAsThePanelWouldAndNothingElseGetsIn)
     QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther);
     EXPECT_FALSE(RemoteControl(owner).listen(dir.path()));
     EXPECT_EQ(send("toggle"), RemoteControl::Outcome::notRunning);
+}
+
+namespace {
+
+struct FakePlatform : Platform, SleepWatcher, ArchiveExtractor, Installer {
+    FakePlatform(DisplayServices& displays, const char* backend) : displays_(displays), backend_(backend) {}
+    DisplayServices& displays() override { return displays_; }
+    std::string displayBackend() const override { return backend_; }
+    HotKeyService& hotKeys() override { return hotKeys_; }
+    SleepWatcher& sleepWatcher() override { return *this; }
+    RunningApplications& runningApplications() override { return apps_; }
+    const Backlight& backlight() override { return functions_; }
+    DDCTransport& ddcTransport() override { return ddc_; }
+    ArchiveExtractor& archiveExtractor() override { return *this; }
+    ProcessLauncher& processLauncher() override { return launcher_; }
+    Installer& installer() override { return *this; }
+    void onTerminationRequest(std::function<void()>) override {}
+    void setOnWake(std::function<void()>) override {}
+    bool extract(const QString&, const QString&) override { return false; }
+    bool install(const QByteArray&, const QString&) override { return false; }
+    DisplayServices& displays_;
+    std::string backend_;
+    FakeHotKeyService hotKeys_;
+    FakeRunningApplications apps_;
+    FakeBacklight backlight_;
+    Backlight functions_ = backlight_.functions();
+    RecordingDDCTransport ddc_;
+    FakeProcessLauncher launcher_;
+};
+
+}  // namespace
+
+// PWM-safe needs gamma tables that reach the screen (an external monitor answers DDC/CI in every case).
+TEST(PlatformWiringTest, TheLogNamesTheBackendAndPwmSafeNeedsTables)
+{
+    FakeDisplayServices two, one;
+    for (auto [displays, id] : {std::pair {&two, 1}, {&two, 2}, {&one, 7}})
+        displays->addDisplay(id);
+    NoDisplayServices none;
+    const struct { DisplayServices* displays; const char *backend, *line; bool pwmSafe; } cases[] = {
+        {&two, "x11 randr", "display: x11 randr (2 outputs)", true},
+        {&one, "wayland wlr-gamma-control", "display: wayland wlr-gamma-control (1 output)", true},
+        {&none, "none (Xwayland)", "display: none (Xwayland)", false}};
+    for (const auto& c : cases) {
+        FakePlatform platform(*c.displays, c.backend);
+        PlatformWiring wiring(platform);
+        EXPECT_EQ(VeskEngine::shared().displayServices(), c.displays);
+        EXPECT_EQ(std::pair(EventLog::shared().dump().endsWith(QString::fromLatin1(c.line)), PWMSafe::shared().available()),
+            std::pair(true, c.pwmSafe)) << c.line;
+    }
+    EXPECT_EQ(VeskEngine::shared().displayServices(), nullptr);
 }
