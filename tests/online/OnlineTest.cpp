@@ -1,0 +1,328 @@
+#include "online/Fetch.h"
+#include "online/Tips.h"
+#include "online/Updater.h"
+#include "platform/Installer.h"
+#include "platform/SettingsStore.h"
+#include "platform/Signature.h"
+#include "system/EventLog.h"
+#include "system/Localization.h"
+
+#include "support/LoopbackServer.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <ostream>
+#include <sodium.h>
+
+// Readable failure messages for Qt values.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.left(200).toStdString() << '"'; }
+inline QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+inline bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+TEST(Fetch, CapsDeadlinesAndFailures)
+{
+    struct Outcome { int calls = 0; bool onMainThread = false; Fetch::Result result; };
+    const auto start = [](const QString& url, const Fetch::Limits& limits, QObject* context = nullptr) {
+        auto outcome = std::make_shared<Outcome>();
+        Fetch::get(QUrl(url), limits, context, [outcome](const Fetch::Result& result) {
+            outcome->onMainThread = QThread::currentThread() == qApp->thread();
+            outcome->result = result;
+            ++outcome->calls;
+        });
+        return outcome;
+    };
+    using F = Fetch::Failure;
+    using R = LoopbackServer::Response;
+    const QByteArray body(1000, 'b');
+    const Fetch::Limits cap {1000, 5000, 0, "test body"};
+    LoopbackServer server;
+    R overUnannounced {200, body + body, false};
+    overUnannounced.stallAfter = 1001;  // over the cap, then silence: stopped as it arrives, not at the end
+    const struct { QString url; R answer; Fetch::Limits limits; F failure; QByteArray body; int status; } cases[] = {
+        {"/fits", {200, body}, cap, F::none, body, 200}, {"/at-cap-unannounced", {200, body, false}, cap, F::none, body, 200},
+        {"/over-announced", R::stalling(body + 'b', 10), cap, F::tooLarge, {}, 0},  // stopped at the head
+        {"/over-unannounced", overUnannounced, cap, F::tooLarge, {}, 0},
+        {"/missing", {404, "gone"}, cap, F::none, "gone", 404},  // the status is the caller's business
+        {"/stalls", R::stalling(body, 10), {1 << 20, 0, 300, "stall"}, F::idle, {}, 0},
+        {"/silent", R::never(), {1 << 20, 300, 0, "silent"}, F::deadline, {}, 0},
+        {LoopbackServer().url("/gone"), {}, cap, F::network, {}, 0},
+        {"file:///etc/hostname", {}, cap, F::badAddress, {}, 0}, {"http://", {}, cap, F::badAddress, {}, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url.toStdString());
+        server.route(c.url, c.answer);
+        const QString logBefore = EventLog::shared().dump();
+        auto outcome = start(c.url.startsWith(u'/') ? server.url(c.url) : c.url, c.limits);
+        EXPECT_EQ(outcome->calls, 0);  // never from inside get()
+        ASSERT_TRUE(waitFor([outcome] { return outcome->calls > 0; }, 10000));
+        spin(50);
+        EXPECT_EQ(std::pair(outcome->calls, outcome->onMainThread), std::pair(1, true));
+        const Fetch::Result& r = outcome->result;
+        EXPECT_EQ(std::tuple(r.failure, r.status, r.body), std::tuple(c.failure, c.status, c.body));
+        EXPECT_EQ(EventLog::shared().dump() != logBefore, c.failure != F::none && c.failure != F::network && c.failure != F::badAddress);
+    }
+    EXPECT_EQ(server.requests().size(), 7);  // nothing asked for the bad addresses
+    server.setFallback(LoopbackServer::Response::late("late", 200));
+    auto context = std::make_unique<QObject>();
+    auto outcome = start(server.url(QStringLiteral("/x")), cap, context.get());
+    ASSERT_TRUE(waitFor([&server] { return server.requests().size() == 8; }));
+    context.reset();
+    spin(400);
+    EXPECT_EQ(outcome->calls, 0);
+}
+
+const QByteArray kFeedA = R"({"tips": [{"en": "Remote tip A", "es": "Consejo A"}], "about": {"en": "About A"}})";
+const QByteArray kFeedB = R"({ "tips" : [ {"en":"Remote tip B"} ] ,
+  "ads": [] })";
+const QString kFirstTip = QStringLiteral("Did you know screen blue light can delay your sleep by over an hour?");
+
+class TipsTest : public ::testing::Test {
+protected:
+    TipsTest() { Localization::shared().set(Lang::en); }
+    // Scripted draws, each bound recorded; fetched once if told.
+    std::unique_ptr<Tips> make(const QString& path = "/REPLACE/tips.json", bool fetch = false)
+    {
+        auto tips = std::make_unique<Tips>(server_.url(path));
+        tips->setCachePath(cachePath());
+        tips->setRandomSource([this](int bound) {
+            bounds_.append(bound);
+            return values_.isEmpty() ? 0 : values_.takeFirst();
+        });
+        bool done = !fetch;
+        tips->onFetchFinished = [&done] { done = true; };
+        if (fetch)
+            tips->refreshRemote();
+        EXPECT_TRUE(waitFor([&done] { return done; }));
+        tips->onFetchFinished = nullptr;
+        return tips;
+    }
+    QString cachePath() const { return dir_.path() + QStringLiteral("/Halvex/tips.json"); }
+    QString next(Tips& tips, QList<int> draws)
+    {
+        values_ = std::move(draws);
+        bounds_.clear();
+        return tips.next().text;
+    }
+    static Tips::Document doc(const char* json) { return Tips::decode(json).value(); }
+    FreshSettings settings_;
+    QTemporaryDir dir_;
+    LoopbackServer server_;
+    QList<int> values_, bounds_;
+};
+
+TEST_F(TipsTest, BuiltInAndRemoteMessagesStrictlyDecoded)
+{
+    auto tips = make();
+    EXPECT_EQ(next(*tips, {1, 9}), kFirstTip);  // a draw out of range counts as 0
+    EXPECT_EQ(bounds_, (QList<int> {5, 9}));
+    EXPECT_EQ(next(*tips, {0, 0}), QStringLiteral("Enjoying Ambrano? It's free forever — share it with anyone whose eyes get tired 💛"));
+    EXPECT_EQ(bounds_, (QList<int> {5, 1}));
+    Localization::shared().set(Lang::ca);
+    const QString ca = next(*tips, {2, 5});
+    EXPECT_TRUE(ca.startsWith(QStringLiteral("Truc: prem ⌃⌥⌘Z")));
+    // The same text again is drawn once more; the second draw may land on it again.
+    EXPECT_NE(next(*tips, {1, 5, 4}), ca);
+    EXPECT_EQ(bounds_, (QList<int> {5, 9, 9}));
+    const QString fifth = tips->last();
+    EXPECT_EQ(next(*tips, {1, 4, 4, 7}), fifth);
+    EXPECT_EQ(bounds_, (QList<int> {5, 9, 9}));
+    // Without "ads" no one-in-five draw; no Catalan text falls back to English, then to none.
+    tips->apply(doc(R"({"tips": [{"en": "Only", "color": "#123", "url": "https://a"}, {"es": "Solo"}], "ads": []})"));
+    EXPECT_EQ(tips->next(), (TipMessage {"Only", "#123", std::nullopt, "https://a"}));
+    EXPECT_EQ(next(*tips, {1}), QString());
+    EXPECT_EQ(bounds_, QList<int> {2});
+    tips->apply(doc(R"({"tips": [{"en": "One"}], "onActivate": {"es": "Hola", "url": "https://x"}, "about": {"en": "Credits"}})"));
+    EXPECT_EQ(next(*tips, {0, 0}) + next(*tips, {0, 0}), QStringLiteral("OneOne"));  // a pool of one repeats
+    EXPECT_EQ(bounds_, QList<int> {1});
+    EXPECT_FALSE(tips->activationMessage());  // no text in Catalan or English and no picture
+    EXPECT_TRUE(tips->aboutInfo().text == QStringLiteral("Credits") && !tips->aboutInfo().url);
+    // An empty list or a missing member never clears what came before; a picture alone is a message.
+    tips->apply(doc(R"({"tips": [], "onActivate": {"image": "https://i"}, "about": {}})"));
+    EXPECT_EQ(next(*tips, {0}) + tips->aboutInfo().text, QStringLiteral("One"));
+    EXPECT_EQ(tips->activationMessage(), (TipMessage {QString(), std::nullopt, "https://i", std::nullopt}));
+    for (const char* body : {"", "[]", R"({"tips": [{"en": 5}]})", R"({"tips": [{"en": "ok"}, {"en": null}]})",
+             R"({"tips": {"en": "x"}})", R"({"tips": ["x"]})", R"({"ads": {}})", R"({"onActivate": []})", R"({"about": "x"})",
+             R"({"about": {"url": true}})", R"({"ads": [{"en": ["x"]}]})"})
+        EXPECT_FALSE(Tips::decode(body)) << body;
+    // Null counts as absent; unknown members are ignored; accepted: tips that are not empty, or ads of any length.
+    const Tips::Document d = doc(R"({"tips": null, "ads": [], "onActivate": null, "about": {"fr": "x"}, "extra": 5})");
+    EXPECT_TRUE(!d.tips && !d.onActivate && d.ads && d.ads->isEmpty() && d.about == (MessageSource {{"fr", "x"}}));
+    EXPECT_TRUE(Tips::accepted(d) && Tips::accepted(doc(R"({"tips": [{}]})")));
+    EXPECT_FALSE(Tips::accepted(doc(R"({"tips": [], "onActivate": {"en": "x"}, "about": {"en": "y"}})")));
+}
+
+TEST_F(TipsTest, TheCachedFeedIsInForceBeforeTheNetworkAnswers)
+{
+    // Any body is tried whatever the status; the feed is cached byte for byte.
+    server_.route(QStringLiteral("/tips.json"), LoopbackServer::Response {500, kFeedA});
+    make("/tips.json", true);
+    ASSERT_EQ(readAll(cachePath()), kFeedA);
+    server_.route(QStringLiteral("/tips.json"), LoopbackServer::Response {200, kFeedB, true, true});
+    auto tips = make("/tips.json");
+    tips->refreshRemote();
+    EXPECT_EQ(next(*tips, {1, 0}), QStringLiteral("Remote tip A"));
+    ASSERT_TRUE(waitFor([this] { return server_.heldCount() == 1; }));
+    server_.releaseHeld();
+    ASSERT_TRUE(waitFor([this] { return readAll(cachePath()) == kFeedB; }));
+    EXPECT_EQ(next(*tips, {0}) + tips->aboutInfo().text, QStringLiteral("Remote tip BAbout A"));  // about is absent in B: kept
+    // Feeds that are not accepted, not valid, or over the cap (cut off as they arrive) change nothing.
+    for (const QByteArray& body : {QByteArray(R"({"tips": [], "about": {"en": "Not me"}})"),
+             QByteArray(R"({"tips": [{"en": "Not me"}, {"en": 3}]})"),
+             R"({"tips": [{"en": "Not me )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"}) {
+        server_.route(QStringLiteral("/tips.json"), body);
+        auto again = make("/tips.json", true);
+        EXPECT_EQ(readAll(cachePath()), kFeedB);
+        EXPECT_EQ(next(*again, {0}) + again->aboutInfo().text, QStringLiteral("Remote tip BThis is a 100% free app, made with care by Marren."));
+    }
+    // A cache over the cap, left by an earlier version that took any size, would stall every start.
+    ASSERT_TRUE(writeAll(cachePath(), R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"));
+    auto unset = make();
+    unset->refreshRemote();
+    spin(200);
+    EXPECT_EQ(server_.count(QStringLiteral("/tips.json")), 5);  // no address yet: nothing asked
+    EXPECT_EQ(next(*unset, {1, 0}), kFirstTip);
+}
+
+using O = Updater::Outcome;
+static unsigned char* bytes(const QByteArray& data) { return reinterpret_cast<unsigned char*>(const_cast<char*>(data.constData())); }
+
+struct KeyPair {
+    QByteArray publicKey = QByteArray(crypto_sign_PUBLICKEYBYTES, 0), secretKey = QByteArray(crypto_sign_SECRETKEYBYTES, 0);
+    KeyPair() { EXPECT_TRUE(sodium_init() >= 0 && crypto_sign_keypair(bytes(publicKey), bytes(secretKey)) == 0); }
+    QString publicB64() const { return Signature::encodeBase64(publicKey); }
+    QString sign(const QByteArray& data) const
+    {
+        QByteArray signature(crypto_sign_BYTES, 0);
+        crypto_sign_detached(bytes(signature), nullptr, bytes(data), data.size(), bytes(secretKey));
+        return Signature::encodeBase64(signature);
+    }
+};
+
+static QByteArray manifestJSON(const QString& version, const QString& url, const QString& signature)
+{
+    return QJsonDocument(QJsonObject {{"version", version}, {"url", url}, {"signature", signature}, {"notes", "Fixes."}}).toJson();
+}
+
+TEST(Updater, VersionComparisonAndDecoding)
+{
+    const struct { const char *a, *b; int order; } cases[] = {{"1.10", "1.9", 1}, {"1.2", "1.2.0", 0}, {"2", "1.9.9", 1},
+        {"1.2b", "1.2", -1}, {"2.0-beta", "1.9", 1}, {"1..2", "1.2", 0}, {"", "0.0", 0}, {"", "0.1", -1}, {"+2", "2", 0},
+        {"-1", "0", -1}, {"1. 2", "1.0", 0}, {"1.+", "1", 0}, {"9223372036854775807", "9223372036854775806", 1},
+        {"9223372036854775808", "1", -1} /* too large: 0 */, {"-9223372036854775808", "-9223372036854775807", -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(std::pair(Updater::compare(QString::fromLatin1(c.a), QString::fromLatin1(c.b)),
+                      Updater::compare(QString::fromLatin1(c.b), QString::fromLatin1(c.a))), std::pair(c.order, -c.order)) << c.a << " vs " << c.b;
+    const auto manifest = Manifest::decode(R"({"version": "1.4-rc.1", "url": "http://h/a.zip", "signature": "c2ln", "x": 1})");
+    EXPECT_EQ(manifest->version + manifest->url + manifest->signature + manifest->notes.value_or("-"), QStringLiteral("1.4-rc.1http://h/a.zipc2ln-"));
+    EXPECT_TRUE(Manifest::decode(R"({"version": "1.234567890123456789012345678901", "url": "", "signature": ""})"));
+    // A version longer than 32 characters, or with a line break, would forge lines of the log.
+    for (const char* body : {"", "[]", R"({"version": "1.4", "url": "http://h/a.zip"})", R"({"version": 1.4, "url": "u", "signature": "s"})",
+             R"({"version": "1", "url": "u", "signature": "s", "notes": 3})", R"({"version": "1", "url": null, "signature": "s"})",
+             R"({"version": "1", "url": "u", "signature": "s", "notes": null})", R"({"version": "1", "url": "u", "signature": 5})",
+             R"({"version": "9.0 x", "url": "u", "signature": "s"})", R"({"version": "9.0\nupdate: OK", "url": "u", "signature": "s"})",
+             R"({"version": "1.2345678901234567890123456789012", "url": "u", "signature": "s"})"})
+        EXPECT_FALSE(Manifest::decode(body)) << body;
+    EXPECT_EQ(Signature::decodeBase64("QUJD").value() + *Signature::decodeBase64("QUI=") + *Signature::decodeBase64("QQ=="), "ABCABA");
+    EXPECT_EQ(Signature::decodeBase64(QString()), QByteArray());
+    for (const char* bad : {"QUI", "QQ=", "QUJD\n", "QU JD", "QUJD=", "Q===", "QR==", "QU-_", "=QUJ", "QU=D", "QUJ\u0120"})
+        EXPECT_FALSE(Signature::decodeBase64(QString::fromUtf8(bad))) << bad;
+}
+
+class UpdaterTest : public ::testing::Test, Installer {
+protected:
+    bool install(const QByteArray& archive, const QString& version) override
+    {
+        installed_ << (archive == zip_ ? version : QStringLiteral("other bytes"));
+        return true;
+    }
+    O run(const QString& publicKey, const QString& current = "1.3.0")
+    {
+        log_ = std::make_unique<EventLog>();
+        Updater updater(server_.url(QStringLiteral("/update.json")), publicKey);
+        updater.setEventLog(log_.get());
+        updater.setCurrentVersion(current);
+        updater.setInstaller(this);
+        updater.setMaxDownloadBytes(zip_.size());
+        updater.setArchiveIdleTimeoutMs(300);
+        updater.onQuitRequest = [this] { ++quitRequests_; };
+        std::optional<O> outcome;
+        updater.onFinished = [&outcome](O o) { outcome = o; };
+        updater.checkInBackground();
+        EXPECT_TRUE(waitFor([&outcome] { return outcome.has_value(); }, 15000));
+        updater.waitForBackgroundWork();
+        return outcome.value_or(O::noManifest);
+    }
+    // The log without times | the stored manifest version | what was installed | quit requests.
+    QString logged() const
+    {
+        return log_->dump().remove(QRegularExpression("^\\[.{8}\\] ", QRegularExpression::MultilineOption)) + u'|'
+            + SettingsStore::shared().stringValue(QString::fromLatin1(Updater::lastManifestVersionKey)) + u'|'
+            + installed_.join(u',') + u'|' + QString::number(quitRequests_);
+    }
+    FreshSettings settings_;
+    LoopbackServer server_;
+    std::unique_ptr<EventLog> log_;
+    QStringList installed_;
+    int quitRequests_ = 0;
+    KeyPair keys_;
+    const QByteArray zip_ = QByteArray(3000, 'z') + "end";
+};
+
+TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
+{
+    server_.route(QStringLiteral("/u.zip"), zip_);
+    server_.route(QStringLiteral("/update.json"), manifestJSON("1.3", server_.url("/u.zip"), keys_.sign(zip_)));
+    EXPECT_EQ(run(QStringLiteral("UPDATE_PUBLIC_KEY")), O::notConfigured);
+    EXPECT_EQ(run(keys_.publicB64()), O::notNewer);
+    EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.3 vs current 1.3.0|1.3||0"));
+    for (const QByteArray& body : {QByteArray("9"), manifestJSON("9.0", "http://x/u.zip", QString(Updater::maxManifestBytes, u' '))}) {
+        server_.route(QStringLiteral("/update.json"), body);
+        EXPECT_EQ(run(keys_.publicB64()), O::noManifest);
+        EXPECT_EQ(logged(), QStringLiteral("|1.3||0"));
+    }
+    EXPECT_EQ(server_.requests(), QStringList(3, QStringLiteral("/update.json")));  // none when not configured
+    QByteArray tampered = zip_;
+    tampered.back() = static_cast<char>(tampered.back() ^ 0x01);
+    const QString signature = keys_.sign(zip_), key = keys_.publicB64(), url = server_.url("/u.zip");
+    ASSERT_TRUE(signature.endsWith(QStringLiteral("==")) && key.endsWith(u'='));
+    using R = LoopbackServer::Response;
+    const struct { QString url; R archive; QString signature, key; O outcome; } cases[] = {
+        {"not a url", {200, zip_}, signature, key, O::badArchiveURL}, {"file:///etc/passwd", {200, zip_}, signature, key, O::badArchiveURL},
+        {url, {200, zip_ + 'x', false}, signature, key, O::downloadFailed}, {url, {200, {}}, signature, key, O::downloadFailed},
+        {url, R::stalling(zip_, zip_.size() / 2), signature, key, O::downloadFailed},
+        {url, {200, tampered}, signature, key, O::badSignature}, {url, {200, zip_}, signature.chopped(2), key, O::badSignature},
+        {url, {200, zip_}, signature.left(44) + u'\n' + signature.mid(44), key, O::badSignature},
+        {url, {200, zip_}, signature, Signature::encodeBase64(keys_.publicKey.left(31)), O::badSignature},
+        {url, {200, zip_}, signature, Signature::encodeBase64(keys_.publicKey + '\0'), O::badSignature},
+        {url, {200, zip_}, signature, key.chopped(1), O::badSignature}, {url, {200, zip_}, signature, KeyPair().publicB64(), O::badSignature},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url.toStdString() + " " + c.signature.toStdString() + " " + c.key.toStdString());
+        server_.route(QStringLiteral("/u.zip"), c.archive);
+        server_.route(QStringLiteral("/update.json"), manifestJSON("1.4", c.url, c.signature));
+        EXPECT_EQ(run(c.key), c.outcome);
+        EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 1.3.0")
+                + (c.outcome == O::badSignature ? "\nupdate: BAD signature, refusing|1.4||0" : "|1.4||0"));
+    }
+    server_.route(QStringLiteral("/u.zip"), zip_);
+    server_.route(QStringLiteral("/update.json"), manifestJSON("1.4", url, signature));
+    EXPECT_EQ(run(key, QString()), O::installing);  // exactly at the cap; no version counts as 0
+    EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 0\nupdate: signature OK, installing 1.4|1.4|1.4|1"));
+}
