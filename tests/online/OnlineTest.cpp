@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -325,4 +326,31 @@ TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
     server_.route(QStringLiteral("/update.json"), manifestJSON("1.4", url, signature));
     EXPECT_EQ(run(key, QString()), O::installing);  // exactly at the cap; no version counts as 0
     EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 0\nupdate: signature OK, installing 1.4|1.4|1.4|1"));
+}
+
+// The publisher's side: keys, signature and manifest from the release tool, accepted by the app.
+TEST_F(UpdaterTest, TheReleaseToolMakesUpdatesTheAppAccepts)
+{
+    const QString tool = qEnvironmentVariable("AMBRANO_RELEASE_TOOL"), dir = settings_.folder();
+    ASSERT_FALSE(tool.isEmpty()) << "ctest sets AMBRANO_RELEASE_TOOL";
+    const auto release = [&tool](const QStringList& args) {
+        QProcess process;
+        process.start(tool, args);
+        const bool ok = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return ok ? QString::fromUtf8(process.readAllStandardOutput().trimmed()) : QStringLiteral("failed");
+    };
+    const QString key = release({"keygen", dir + "/release key"}), secret = readAll(dir + "/release key");
+    EXPECT_EQ(QFileInfo(dir + "/release key").permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
+    EXPECT_EQ(release({"keygen", dir + "/release key"}), "failed");  // an existing key is never overwritten
+    EXPECT_EQ(readAll(dir + "/release key"), secret);
+    ASSERT_TRUE(writeAll(dir + "/a.zip", zip_));
+    const QString signature = release({"sign", dir + "/release key", dir + "/a.zip"});
+    ASSERT_NE(release({"manifest", dir + "/update.json", "2.0", server_.url("/u.zip"), signature, "Notes"}), "failed");
+    EXPECT_EQ(release({"manifest", dir + "/bad.json", "2.0", server_.url("/u.zip"), signature.chopped(1)}), "failed");
+    server_.route(QStringLiteral("/update.json"), readAll(dir + "/update.json"));
+    server_.route(QStringLiteral("/u.zip"), zip_);
+    EXPECT_EQ(run(key), O::installing);
+    EXPECT_NE(release({"verify", key, dir + "/a.zip", signature}), "failed");
+    ASSERT_TRUE(writeAll(dir + "/a.zip", zip_ + 'x'));
+    EXPECT_EQ(release({"verify", key, dir + "/a.zip", signature}), "failed");
 }
