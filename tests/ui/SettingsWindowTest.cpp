@@ -1,15 +1,12 @@
 // The settings window: languages, recording the global shortcut, location, credits.
-#include "engine/VeskEngine.h"
 #include "online/Tips.h"
 #include "platform/NotificationCenter.h"
 #include "schedule/AppSettings.h"
 #include "schedule/Geo.h"
-#include "schedule/Scheduler.h"
 #include "schedule/SolarCalc.h"
 #include "system/HotKey.h"
 #include "ui/SettingsWindowController.h"
 
-#include "FakeDisplayServices.h"
 #include "FakeHotKeyService.h"
 #include "support/LoopbackServer.h"
 #include "support/TestEnvironment.h"
@@ -20,9 +17,6 @@
 #include <QTest>
 
 namespace {
-
-const QString geoPath = QString::fromLatin1(Geo::path);
-
 class SettingsWindowTest : public ::testing::Test {
 protected:
     SettingsWindowTest()
@@ -30,13 +24,11 @@ protected:
         Localization::shared().set(Lang::en);
         HotKey::shared().setService(&hotKeys);
         HotKey::shared().registerHotKey();
-        VeskEngine::shared().setDisplayServices(&displays);
         Geo::setService(geoServer.url(QString()), 5000);
     }
     ~SettingsWindowTest() override
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // earlier builds' controls
-        VeskEngine::shared().setDisplayServices(nullptr);
         HotKey::shared().setService(nullptr);
         Localization::shared().set(Lang::en);
     }
@@ -45,8 +37,7 @@ protected:
     // A click on the box itself (the frame is wider than box and title).
     static void clickBox(QCheckBox* check) { QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(7, check->height() / 2)); }
     void clickRecord() { QTest::mouseClick(controller.recordButton(), Qt::LeftButton); }
-    // A press as the window system gives it: the keysym (a Latin-1 key is its own) and no
-    // hardware key number, so the recorder reads the keysym.
+    // As the window system gives it: the keysym (a Latin-1 key is its own), no hardware key number.
     void keyPress(Qt::Key key, Qt::KeyboardModifiers mods = {}, quint32 keysym = 0)
     {
         for (QEvent::Type type : {QEvent::ShortcutOverride, QEvent::KeyPress}) {
@@ -56,11 +47,9 @@ protected:
     }
     FreshSettings settings;
     FakeHotKeyService hotKeys;
-    FakeDisplayServices displays;
     LoopbackServer geoServer;
     SettingsWindowController controller;
 };
-
 }  // namespace
 
 TEST_F(SettingsWindowTest, FlagsChangeTheLanguageAtOnceExceptTheActiveOneAndTheLongestShortcutFits)
@@ -85,12 +74,12 @@ TEST_F(SettingsWindowTest, FlagsChangeTheLanguageAtOnceExceptTheActiveOneAndTheL
 
 TEST_F(SettingsWindowTest, LocationIsDetectedOnceForTheSunAndAFailureSaysNotSet)
 {
-    geoServer.route(geoPath, QByteArray(R"({"status":"fail"})"));
+    geoServer.route(QString::fromLatin1(Geo::path), QByteArray(R"({"status":"fail"})"));
     controller.show();
     QTest::mouseClick(child<VeskFlatButton>("detectButton"), Qt::LeftButton);
     EXPECT_EQ(controller.locLabel()->text(), QStringLiteral("Detecting…"));
     ASSERT_TRUE(waitFor([&] { return controller.locLabel()->text() == QStringLiteral("Location not set"); }));
-    geoServer.route(geoPath, QByteArray(R"({"status":"success","lat":41.39,"lon":2.17,"city":"Barcelona","country":"Spain"})"));
+    geoServer.route(QString::fromLatin1(Geo::path), QByteArray(R"({"status":"success","lat":41.39,"lon":2.17,"city":"Barcelona","country":"Spain"})"));
     clickBox(controller.useSolarCheck());
     ASSERT_TRUE(waitFor([] { return AppSettings::hasLocation(); }));
     const auto times = SolarCalc::sunTimes(41.39, 2.17).value();
