@@ -28,6 +28,7 @@ public:
         return ref;
     }
     void unregisterHotKey(Ref ref) override { registered.erase(ref); }
+    std::optional<std::uint32_t> keyCodeOf(std::uint32_t nativeKey, std::uint32_t) override { return nativeKey + 1000; }
     void press()
     {
         if (handler_)

@@ -210,5 +210,7 @@ TEST(HotKey, StoredRegisteredRebound)
     EXPECT_EQ(storeAndRead("0", -1), Combination(6, 6400));  // outside unsigned 32 bits: the default
     EXPECT_EQ(storeAndRead(0, 4294967296.0), Combination(0, 6400));
     EXPECT_EQ(storeAndRead(0, 4294967295.0), Combination(0, 0xFFFFFFFF));
+    EXPECT_EQ(hotKey.keyCodeForNativeKey(38, 0), 1038U);  // the recorder asks the facility
     hotKey.setService(nullptr);
+    EXPECT_FALSE(hotKey.keyCodeForNativeKey(38, 0));
 }
