@@ -7,7 +7,8 @@ For every fault the script rebuilds (only what depends on the file), runs the te
 of the file's folder first and, if that passes, the other unit test programs; with --suite all
 a fault that survives those also meets the end-to-end scripts. The file is always put back.
 
-    tools/mutate.py [--build DIR] [--per-file N] [--suite unit|all] [--out FILE] [--resume] [paths...]
+    tools/mutate.py [--build DIR] [--per-file N] [--suite unit|all] [--out FILE] [--resume]
+                    [--recheck OLD] [paths...]
 
 Paths default to every .cpp under src/. Results go to FILE as tab-separated lines
 (id, verdict, killer) so two runs can be compared with --compare OLD.
@@ -98,6 +99,10 @@ def pick(path, muts, per_file):
     return sorted(chosen)
 
 
+def fault_id(rel, n, op, new):
+    return f"{rel}:{n}:{op}:{hashlib.sha1(new.encode()).hexdigest()[:6]}"
+
+
 def test_names(build):
     out = subprocess.run(["ctest", "-N"], cwd=build, capture_output=True, text=True).stdout
     return re.findall(r"Test +#\d+: (\S+)", out)
@@ -144,6 +149,7 @@ def main():
     ap.add_argument("--compare", help="an earlier --out file: list faults it killed that now survive")
     ap.add_argument("--list", action="store_true", help="only list the faults")
     ap.add_argument("--resume", action="store_true", help="keep the verdicts already in --out")
+    ap.add_argument("--recheck", metavar="OLD", help="run only the faults OLD killed and compare with it")
     args = ap.parse_args()
 
     paths = args.paths or [os.path.join(dp, f) for dp, _, fs in os.walk(os.path.join(ROOT, "src"))
@@ -153,6 +159,10 @@ def main():
         rel = os.path.relpath(os.path.abspath(p), ROOT)
         lines, muts = candidates(os.path.join(ROOT, rel))
         plan += [(rel, lines, m) for m in pick(rel, muts, args.per_file)]
+    if args.recheck:
+        args.compare = args.recheck
+        killed_before = {l.split("\t")[0] for l in open(args.recheck) if "\tkilled\t" in l}
+        plan = [p for p in plan if fault_id(p[0], *p[2]) in killed_before]
     if args.list:
         for rel, lines, (n, op, new) in plan:
             print(f"{rel}:{n}:{op}\t{lines[n - 1].strip()}  =>  {new.strip()}")
@@ -176,7 +186,7 @@ def main():
         done = {l.split("\t")[0]: l for l in open(args.out) if l.count("\t") >= 3}
     with open(args.out, "w") as out:
         for i, (rel, lines, (n, op, new)) in enumerate(plan, 1):
-            ident = f"{rel}:{n}:{op}:{hashlib.sha1(new.encode()).hexdigest()[:6]}"
+            ident = fault_id(rel, n, op, new)
             if ident in done:
                 out.write(done[ident])
                 results.append(tuple(done[ident].split("\t")[:3]))
