@@ -78,11 +78,11 @@ def candidates(path):
     return lines, out
 
 
-def pick(path, muts, per_file):
+def pick(path, muts, per_file, seed=""):
     """A fixed, evenly spread sample so that two runs plant the same faults."""
     if len(muts) <= per_file:
         return muts
-    key = lambda m: hashlib.sha1(f"{path}:{m[0]}:{m[1]}:{m[2]}".encode()).hexdigest()
+    key = lambda m: hashlib.sha1(f"{seed}{path}:{m[0]}:{m[1]}:{m[2]}".encode()).hexdigest()
     ranked = sorted(muts, key=key)
     chosen, lines_used = [], set()
     for m in ranked:  # one fault per line first, then fill
@@ -144,6 +144,7 @@ def main():
     ap.add_argument("paths", nargs="*")
     ap.add_argument("--build", default=os.path.join(ROOT, "build-mutate"))
     ap.add_argument("--per-file", type=int, default=6)
+    ap.add_argument("--seed", default="", help="another fixed sample of the same size")
     ap.add_argument("--suite", choices=["unit", "all"], default="unit")
     ap.add_argument("--out", default="mutants.tsv")
     ap.add_argument("--compare", help="an earlier --out file: list faults it killed that now survive")
@@ -158,7 +159,7 @@ def main():
     for p in sorted(paths):
         rel = os.path.relpath(os.path.abspath(p), ROOT)
         lines, muts = candidates(os.path.join(ROOT, rel))
-        plan += [(rel, lines, m) for m in pick(rel, muts, args.per_file)]
+        plan += [(rel, lines, m) for m in pick(rel, muts, args.per_file, args.seed)]
     if args.recheck:
         args.compare = args.recheck
         killed_before = {l.split("\t")[0] for l in open(args.recheck) if "\tkilled\t" in l}
