@@ -22,39 +22,11 @@ public:
     Backlight functions(bool withALC = true)
     {
         Backlight b;
-        b.setBrightness = [this](DisplayID d, float level) {
-            std::lock_guard lock(mutex_);
-            auto it = panels.find(d);
-            if (it == panels.end())
-                return -1;
-            it->second.level = settlesAt ? *settlesAt : level;
-            return 0;
-        };
-        b.getBrightness = [this](DisplayID d, float* level) {
-            std::lock_guard lock(mutex_);
-            auto it = panels.find(d);
-            if (it == panels.end())
-                return -1;
-            *level = it->second.level;
-            return 0;
-        };
+        b.setBrightness = [this](DisplayID d, float level) { return on(d, [&](Panel& p) { p.level = settlesAt.value_or(level); }); };
+        b.getBrightness = [this](DisplayID d, float* level) { return on(d, [&](Panel& p) { *level = p.level; }); };
         if (withALC) {
-            b.enableALC = [this](DisplayID d, bool on) {
-                std::lock_guard lock(mutex_);
-                auto it = panels.find(d);
-                if (it == panels.end())
-                    return -1;
-                it->second.alc = on;
-                return 0;
-            };
-            b.alcEnabled = [this](DisplayID d, bool* on) {
-                std::lock_guard lock(mutex_);
-                auto it = panels.find(d);
-                if (it == panels.end())
-                    return -1;
-                *on = it->second.alc;
-                return 0;
-            };
+            b.enableALC = [this](DisplayID d, bool alc) { return on(d, [&](Panel& p) { p.alc = alc; }); };
+            b.alcEnabled = [this](DisplayID d, bool* alc) { return on(d, [&](Panel& p) { *alc = p.alc; }); };
         }
         return b;
     }
@@ -71,5 +43,15 @@ public:
     }
 
 private:
+    // The framework's answer: 0, or -1 for a display without a panel.
+    template <typename F> int on(DisplayID d, F f)
+    {
+        std::lock_guard lock(mutex_);
+        auto it = panels.find(d);
+        if (it == panels.end())
+            return -1;
+        f(it->second);
+        return 0;
+    }
     std::mutex mutex_;
 };

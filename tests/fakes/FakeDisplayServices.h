@@ -4,8 +4,9 @@
 
 #include "platform/DisplayServices.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
-#include <optional>
 
 class FakeDisplayServices : public DisplayServices {
 public:
@@ -26,17 +27,12 @@ public:
 
     void addDisplay(DisplayID id, bool builtin = false) { displays.push_back({id, builtin}); }
     void removeDisplay(DisplayID id) { std::erase_if(displays, [id](const Display& d) { return d.id == id; }); }
-    void reconfigure(DisplayID id)
-    {
-        if (callback)
-            callback(id);
-    }
+    void reconfigure(DisplayID id) { if (callback) callback(id); }
 
     std::vector<DisplayID> activeDisplays() override
     {
         std::vector<DisplayID> ids;
-        for (const Display& d : displays)
-            ids.push_back(d.id);
+        std::ranges::transform(displays, std::back_inserter(ids), &Display::id);
         return ids;
     }
     GammaResult setTransferTables(DisplayID display, const TransferTables& t) override
@@ -56,28 +52,13 @@ public:
     void registerReconfigurationCallback(ReconfigurationCallback cb) override { callback = std::move(cb); }
     void registerGammaResultCallback(GammaResultCallback cb) override { resultCallback = std::move(cb); }
     std::string name(DisplayID display) override { return "OUT-" + std::to_string(display); }
-    bool isBuiltin(DisplayID display) override
-    {
-        const Display* d = find(display);
-        return d && d->builtin;
-    }
-    std::uint32_t pixelsWide(DisplayID display) override
-    {
-        const Display* d = find(display);
-        return d ? d->width : 0;
-    }
-    std::uint32_t pixelsHigh(DisplayID display) override
-    {
-        const Display* d = find(display);
-        return d ? d->height : 0;
-    }
+    bool isBuiltin(DisplayID display) override { return find(display) && find(display)->builtin; }
+    std::uint32_t pixelsWide(DisplayID display) override { return find(display) ? find(display)->width : 0; }
+    std::uint32_t pixelsHigh(DisplayID display) override { return find(display) ? find(display)->height : 0; }
 
     Display* find(DisplayID id)
     {
-        for (Display& d : displays) {
-            if (d.id == id)
-                return &d;
-        }
-        return nullptr;
+        auto it = std::find_if(displays.begin(), displays.end(), [id](const Display& d) { return d.id == id; });
+        return it == displays.end() ? nullptr : &*it;
     }
 };
