@@ -1,7 +1,7 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for the tests of everything that goes online. Serves
 // fixed bodies by path (or one answer for every path), records every request, and can answer
-// late, hold answers back until told, never answer, stop halfway, or never stop sending.
+// late, hold answers back until told, never answer, or stop halfway.
 
 #include <QHash>
 #include <QHostAddress>
@@ -22,7 +22,6 @@ public:
         int delayMs = 0;         // sent this much later
         bool silent = false;     // never sent: the connection stays open
         qint64 stallAfter = -1;  // only this much of the body is sent; the connection stays open
-        bool endless = false;    // the body is sent again and again until the client hangs up
 
         static Response late(const QByteArray& body, int ms)
         {
@@ -40,12 +39,6 @@ public:
         {
             Response r {200, body};
             r.stallAfter = sentBytes;
-            return r;
-        }
-        static Response flood(const QByteArray& chunk)
-        {
-            Response r {200, chunk, false};
-            r.endless = true;
             return r;
         }
     };
@@ -75,9 +68,6 @@ public:
     QStringList requestHeads() const { return heads_; }
     int count(const QString& path) const { return static_cast<int>(requests_.count(path)); }
     int heldCount() const { return static_cast<int>(held_.size()); }
-    // Body bytes handed to the network so far, and how many clients hung up on an endless body.
-    qint64 sentBytes() const { return sent_; }
-    int hangUps() const { return hangUps_; }
 
     void releaseHeld()
     {
@@ -124,23 +114,8 @@ private:
             + "Content-Type: application/octet-stream\r\nConnection: close\r\n";
         if (response.sendLength)
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        if (response.endless) {
-            socket->write(head + "\r\n");
-            // Kept a little ahead of the client, so memory stays flat on both sides.
-            auto more = [this, socket, chunk = response.body] {
-                while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 256 * 1024) {
-                    socket->write(chunk);
-                    sent_ += chunk.size();
-                }
-            };
-            connect(socket, &QTcpSocket::bytesWritten, this, more);
-            connect(socket, &QTcpSocket::disconnected, this, [this] { ++hangUps_; });
-            more();
-            return;
-        }
         const QByteArray body = response.stallAfter >= 0 ? response.body.left(response.stallAfter) : response.body;
         socket->write(head + "\r\n" + body);
-        sent_ += body.size();
         if (response.stallAfter < 0)
             socket->disconnectFromHost();
     }
@@ -152,6 +127,4 @@ private:
     QHash<QTcpSocket*, QByteArray> buffers_;
     QStringList requests_;
     QList<std::pair<QPointer<QTcpSocket>, Response>> held_;
-    qint64 sent_ = 0;
-    int hangUps_ = 0;
 };
