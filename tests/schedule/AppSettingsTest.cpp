@@ -1,11 +1,7 @@
 #include "platform/NotificationCenter.h"
-#include "platform/SettingsStore.h"
 #include "schedule/AppSettings.h"
 #include "support/TestEnvironment.h"
 #include <gtest/gtest.h>
-#include <limits>
-#include <utility>
-#include <vector>
 
 TEST(AppSettings, DefaultsClampedAnnouncedWritesReadsAsStoredAndLocations)
 {
@@ -20,9 +16,8 @@ TEST(AppSettings, DefaultsClampedAnnouncedWritesReadsAsStoredAndLocations)
     AppSettings::setEveningStart(24);
     AppSettings::setNightStart(21);
     EXPECT_EQ(hours(), (std::vector<int>{0, 23, 21}));
-    AppSettings::setExtremeDim(true);
-    AppSettings::setAutoSchedule(true);
-    AppSettings::setUseSolar(true);
+    for (auto set : {AppSettings::setExtremeDim, AppSettings::setAutoSchedule, AppSettings::setUseSolar})
+        set(true);
     EXPECT_TRUE(AppSettings::brightnessFloor() == 1.0 && AppSettings::autoSchedule() && AppSettings::useSolar());
     EXPECT_EQ(posts, 6);
     // Another writer's hour: an int reads back as it is, anything else as the default.
