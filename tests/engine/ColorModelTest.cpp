@@ -1,8 +1,6 @@
 #include "engine/ColorModel.h"
 #include <gtest/gtest.h>
 #include <cmath>
-#include <limits>
-#include <utility>
 
 namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <cmath>
-#include <limits>
-#include <vector>
 
 TEST(VeskEngine, ClampsWritesEveryDisplayAndRestoresAnimatesOnA60HzGridReappliesAfterReconfigurationAndListsProblems)
 {
@@ -55,13 +53,12 @@ TEST(VeskEngine, ClampsWritesEveryDisplayAndRestoresAnimatesOnA60HzGridReapplies
     spin(300);
     const double reached = engine.warmth();
     steps.clear();
-    engine.animateWarmth(100, 0.2);  // from where the first one got to
-    ASSERT_TRUE(waitFor([&] { return !engine.isAnimating(); }, 3000) && !steps.empty());
-    EXPECT_TRUE(reached < 100.0 && steps.front().second >= reached && engine.warmth() == 100.0);
-    engine.animateWarmth(0, 5.0);
+    engine.animateWarmth(100, 5.0);  // from where the first one got to, until a set stops it
     spin(50);
     engine.setWarmth(30);
     spin(100);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_TRUE(reached < 100.0 && steps.front().second >= reached && steps.front().second < reached + 1);
     EXPECT_TRUE(!engine.isAnimating() && engine.warmth() == 30.0);
     int told = 0;
     engine.onDisplayProblemsChange = [&told] { ++told; };
