@@ -3,8 +3,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QByteArray body(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    if (const std::optional<Manifest> manifest = Manifest::decode(body))
+    if (const auto manifest = Manifest::decode(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size))))
         Updater::compare(manifest->version, QStringLiteral(AMBRANO_VERSION));
     return 0;
 }

@@ -2,41 +2,34 @@
 #include "online/Tips.h"
 #include "online/Updater.h"
 #include "platform/Installer.h"
-#include "platform/SettingsStore.h"
 #include "platform/Signature.h"
 #include "system/EventLog.h"
 #include "system/Localization.h"
-
 #include "support/LoopbackServer.h"
 #include "support/TestEnvironment.h"
-
 #include <gtest/gtest.h>
-
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
-
-#include <ostream>
 #include <sodium.h>
 
-// Readable failure messages for Qt values.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.left(200).toStdString() << '"'; }
-inline QByteArray readAll(const QString& path)
+namespace {
+QByteArray readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-inline bool writeAll(const QString& path, const QByteArray& bytes)
+bool writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+}  // namespace
 
 TEST(Fetch, CapsDeadlinesAndFailures)
 {
@@ -44,9 +37,7 @@ TEST(Fetch, CapsDeadlinesAndFailures)
     const auto start = [](const QString& url, const Fetch::Limits& limits, QObject* context = nullptr) {
         auto outcome = std::make_shared<Outcome>();
         Fetch::get(QUrl(url), limits, context, [outcome](const Fetch::Result& result) {
-            outcome->onMainThread = QThread::currentThread() == qApp->thread();
-            outcome->result = result;
-            ++outcome->calls;
+            *outcome = {outcome->calls + 1, QThread::currentThread() == qApp->thread(), result};
         });
         return outcome;
     };
@@ -74,9 +65,8 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         EXPECT_EQ(outcome->calls, 0);  // never from inside get()
         ASSERT_TRUE(waitFor([outcome] { return outcome->calls > 0; }, 10000));
         spin(50);
-        EXPECT_EQ(std::pair(outcome->calls, outcome->onMainThread), std::pair(1, true));
         const Fetch::Result& r = outcome->result;
-        EXPECT_EQ(std::tuple(r.failure, r.status, r.body), std::tuple(c.failure, c.status, c.body));
+        EXPECT_EQ(std::tuple(outcome->calls, outcome->onMainThread, r.failure, r.status, r.body), std::tuple(1, true, c.failure, c.status, c.body));
         EXPECT_EQ(EventLog::shared().dump() != logBefore, c.failure != F::none && c.failure != F::network && c.failure != F::badAddress);
     }
     EXPECT_EQ(server.requests().size(), 7);  // nothing asked for the bad addresses
@@ -93,19 +83,17 @@ const QByteArray kFeedA = R"({"tips": [{"en": "Remote tip A", "es": "Consejo A"}
 const QByteArray kFeedB = R"({ "tips" : [ {"en":"Remote tip B"} ] ,
   "ads": [] })";
 const QString kFirstTip = QStringLiteral("Did you know screen blue light can delay your sleep by over an hour?");
+using Drawn = std::pair<QString, QList<int>>;  // the text, and the bound of each draw
 
 class TipsTest : public ::testing::Test {
 protected:
-    TipsTest() { Localization::shared().set(Lang::en); }
-    // Scripted draws, each bound recorded; fetched once if told.
+    // Scripted draws; fetched once if told.
     std::unique_ptr<Tips> make(const QString& path = "/REPLACE/tips.json", bool fetch = false)
     {
+        Localization::shared().set(Lang::en);
         auto tips = std::make_unique<Tips>(server_.url(path));
-        tips->setCachePath(cachePath());
-        tips->setRandomSource([this](int bound) {
-            bounds_.append(bound);
-            return values_.isEmpty() ? 0 : values_.takeFirst();
-        });
+        tips->setCachePath(cache_);
+        tips->setRandomSource([this](int bound) { return bounds_.append(bound), values_.isEmpty() ? 0 : values_.takeFirst(); });
         bool done = !fetch;
         tips->onFetchFinished = [&done] { done = true; };
         if (fetch)
@@ -114,16 +102,14 @@ protected:
         tips->onFetchFinished = nullptr;
         return tips;
     }
-    QString cachePath() const { return dir_.path() + QStringLiteral("/Halvex/tips.json"); }
-    QString next(Tips& tips, QList<int> draws)
+    Drawn next(Tips& tips, QList<int> draws)
     {
-        values_ = std::move(draws);
-        bounds_.clear();
-        return tips.next().text;
+        values_ = std::move(draws), bounds_.clear();
+        return {tips.next().text, bounds_};
     }
     static Tips::Document doc(const char* json) { return Tips::decode(json).value(); }
     FreshSettings settings_;
-    QTemporaryDir dir_;
+    const QString cache_ = settings_.folder() + "/Halvex/tips.json";
     LoopbackServer server_;
     QList<int> values_, bounds_;
 };
@@ -131,32 +117,25 @@ protected:
 TEST_F(TipsTest, BuiltInAndRemoteMessagesStrictlyDecoded)
 {
     auto tips = make();
-    EXPECT_EQ(next(*tips, {1, 9}), kFirstTip);  // a draw out of range counts as 0
-    EXPECT_EQ(bounds_, (QList<int> {5, 9}));
-    EXPECT_EQ(next(*tips, {0, 0}), QStringLiteral("Enjoying Ambrano? It's free forever — share it with anyone whose eyes get tired 💛"));
-    EXPECT_EQ(bounds_, (QList<int> {5, 1}));
+    EXPECT_EQ(next(*tips, {1, 9}), Drawn(kFirstTip, {5, 9}));  // a draw out of range counts as 0
+    EXPECT_EQ(next(*tips, {0, 0}), Drawn("Enjoying Ambrano? It's free forever — share it with anyone whose eyes get tired 💛", {5, 1}));
     Localization::shared().set(Lang::ca);
-    const QString ca = next(*tips, {2, 5});
+    const QString ca = next(*tips, {2, 5}).first;
     EXPECT_TRUE(ca.startsWith(QStringLiteral("Truc: prem ⌃⌥⌘Z")));
-    // The same text again is drawn once more; the second draw may land on it again.
-    EXPECT_NE(next(*tips, {1, 5, 4}), ca);
-    EXPECT_EQ(bounds_, (QList<int> {5, 9, 9}));
-    const QString fifth = tips->last();
-    EXPECT_EQ(next(*tips, {1, 4, 4, 7}), fifth);
-    EXPECT_EQ(bounds_, (QList<int> {5, 9, 9}));
-    // Without "ads" no one-in-five draw; no Catalan text falls back to English, then to none.
+    const Drawn again = next(*tips, {1, 5, 4});  // the same text again is drawn once more
+    EXPECT_TRUE(again.first != ca && again.second == QList<int>({5, 9, 9}));
+    // Without ads no one-in-five draw; no Catalan text falls back to English, then to none.
     tips->apply(doc(R"({"tips": [{"en": "Only", "color": "#123", "url": "https://a"}, {"es": "Solo"}], "ads": []})"));
     EXPECT_EQ(tips->next(), (TipMessage {"Only", "#123", std::nullopt, "https://a"}));
-    EXPECT_EQ(next(*tips, {1}), QString());
-    EXPECT_EQ(bounds_, QList<int> {2});
+    EXPECT_EQ(next(*tips, {1}), Drawn(QString(), {2}));
     tips->apply(doc(R"({"tips": [{"en": "One"}], "onActivate": {"es": "Hola", "url": "https://x"}, "about": {"en": "Credits"}})"));
-    EXPECT_EQ(next(*tips, {0, 0}) + next(*tips, {0, 0}), QStringLiteral("OneOne"));  // a pool of one repeats
-    EXPECT_EQ(bounds_, QList<int> {1});
-    EXPECT_FALSE(tips->activationMessage());  // no text in Catalan or English and no picture
-    EXPECT_TRUE(tips->aboutInfo().text == QStringLiteral("Credits") && !tips->aboutInfo().url);
+    next(*tips, {0});
+    EXPECT_EQ(next(*tips, {0, 0}), Drawn("One", {1}));  // a pool of one repeats
+    // No activation text in Catalan or English and no picture: no message.
+    EXPECT_TRUE(!tips->activationMessage() && tips->aboutInfo().text == QStringLiteral("Credits") && !tips->aboutInfo().url);
     // An empty list or a missing member never clears what came before; a picture alone is a message.
     tips->apply(doc(R"({"tips": [], "onActivate": {"image": "https://i"}, "about": {}})"));
-    EXPECT_EQ(next(*tips, {0}) + tips->aboutInfo().text, QStringLiteral("One"));
+    EXPECT_EQ(next(*tips, {0}).first + tips->aboutInfo().text, QStringLiteral("One"));
     EXPECT_EQ(tips->activationMessage(), (TipMessage {QString(), std::nullopt, "https://i", std::nullopt}));
     for (const char* body : {"", "[]", R"({"tips": [{"en": 5}]})", R"({"tips": [{"en": "ok"}, {"en": null}]})",
              R"({"tips": {"en": "x"}})", R"({"tips": ["x"]})", R"({"ads": {}})", R"({"onActivate": []})", R"({"about": "x"})",
@@ -174,36 +153,35 @@ TEST_F(TipsTest, TheCachedFeedIsInForceBeforeTheNetworkAnswers)
     // Any body is tried whatever the status; the feed is cached byte for byte.
     server_.route(QStringLiteral("/tips.json"), LoopbackServer::Response {500, kFeedA});
     make("/tips.json", true);
-    ASSERT_EQ(readAll(cachePath()), kFeedA);
+    ASSERT_EQ(readAll(cache_), kFeedA);
     server_.route(QStringLiteral("/tips.json"), LoopbackServer::Response {200, kFeedB, true, true});
     auto tips = make("/tips.json");
     tips->refreshRemote();
-    EXPECT_EQ(next(*tips, {1, 0}), QStringLiteral("Remote tip A"));
+    EXPECT_EQ(next(*tips, {1, 0}).first, QStringLiteral("Remote tip A"));
     ASSERT_TRUE(waitFor([this] { return server_.heldCount() == 1; }));
     server_.releaseHeld();
-    ASSERT_TRUE(waitFor([this] { return readAll(cachePath()) == kFeedB; }));
-    EXPECT_EQ(next(*tips, {0}) + tips->aboutInfo().text, QStringLiteral("Remote tip BAbout A"));  // about is absent in B: kept
+    ASSERT_TRUE(waitFor([this] { return readAll(cache_) == kFeedB; }));
+    EXPECT_EQ(next(*tips, {0}).first + tips->aboutInfo().text, QStringLiteral("Remote tip BAbout A"));  // about is absent in B: kept
     // Feeds that are not accepted, not valid, or over the cap (cut off as they arrive) change nothing.
     for (const QByteArray& body : {QByteArray(R"({"tips": [], "about": {"en": "Not me"}})"),
              QByteArray(R"({"tips": [{"en": "Not me"}, {"en": 3}]})"),
              R"({"tips": [{"en": "Not me )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"}) {
         server_.route(QStringLiteral("/tips.json"), body);
         auto again = make("/tips.json", true);
-        EXPECT_EQ(readAll(cachePath()), kFeedB);
-        EXPECT_EQ(next(*again, {0}) + again->aboutInfo().text, QStringLiteral("Remote tip BThis is a 100% free app, made with care by Marren."));
+        EXPECT_EQ(readAll(cache_), kFeedB);
+        EXPECT_EQ(next(*again, {0}).first + again->aboutInfo().text, QStringLiteral("Remote tip BThis is a 100% free app, made with care by Marren."));
     }
     // A cache over the cap, left by an earlier version that took any size, would stall every start.
-    ASSERT_TRUE(writeAll(cachePath(), R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"));
+    ASSERT_TRUE(writeAll(cache_, R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"));
     auto unset = make();
     unset->refreshRemote();
     spin(200);
     EXPECT_EQ(server_.count(QStringLiteral("/tips.json")), 5);  // no address yet: nothing asked
-    EXPECT_EQ(next(*unset, {1, 0}), kFirstTip);
+    EXPECT_EQ(next(*unset, {1, 0}).first, kFirstTip);
 }
 
 using O = Updater::Outcome;
 static unsigned char* bytes(const QByteArray& data) { return reinterpret_cast<unsigned char*>(const_cast<char*>(data.constData())); }
-
 struct KeyPair {
     QByteArray publicKey = QByteArray(crypto_sign_PUBLICKEYBYTES, 0), secretKey = QByteArray(crypto_sign_SECRETKEYBYTES, 0);
     KeyPair() { EXPECT_TRUE(sodium_init() >= 0 && crypto_sign_keypair(bytes(publicKey), bytes(secretKey)) == 0); }
@@ -215,7 +193,6 @@ struct KeyPair {
         return Signature::encodeBase64(signature);
     }
 };
-
 static QByteArray manifestJSON(const QString& version, const QString& url, const QString& signature)
 {
     return QJsonDocument(QJsonObject {{"version", version}, {"url", url}, {"signature", signature}, {"notes", "Fixes."}}).toJson();
@@ -250,8 +227,7 @@ class UpdaterTest : public ::testing::Test, Installer {
 protected:
     bool install(const QByteArray& archive, const QString& version) override
     {
-        installed_ << (archive == zip_ ? version : QStringLiteral("other bytes"));
-        return true;
+        return installed_ << (archive == zip_ ? version : QStringLiteral("other bytes")), true;
     }
     O run(const QString& publicKey, const QString& current = "1.3.0")
     {
@@ -288,7 +264,6 @@ protected:
 
 TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
 {
-    server_.route(QStringLiteral("/u.zip"), zip_);
     server_.route(QStringLiteral("/update.json"), manifestJSON("1.3", server_.url("/u.zip"), keys_.sign(zip_)));
     EXPECT_EQ(run(QStringLiteral("UPDATE_PUBLIC_KEY")), O::notConfigured);
     EXPECT_EQ(run(keys_.publicB64()), O::notNewer);
@@ -299,8 +274,7 @@ TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
         EXPECT_EQ(logged(), QStringLiteral("|1.3||0"));
     }
     EXPECT_EQ(server_.requests(), QStringList(3, QStringLiteral("/update.json")));  // none when not configured
-    QByteArray tampered = zip_;
-    tampered.back() = static_cast<char>(tampered.back() ^ 0x01);
+    const QByteArray tampered = zip_.chopped(1) + 'e';
     const QString signature = keys_.sign(zip_), key = keys_.publicB64(), url = server_.url("/u.zip");
     ASSERT_TRUE(signature.endsWith(QStringLiteral("==")) && key.endsWith(u'='));
     using R = LoopbackServer::Response;

@@ -1,7 +1,5 @@
 #include "platform/SettingsStore.h"
-
 #include <gtest/gtest.h>
-
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
