@@ -55,7 +55,6 @@ TEST(Localization, TheStoredLanguageOrSpanishAnnouncedOnlyOnARealChange)
     loc.set(Lang::en);
     EXPECT_EQ(seen, (QStringList {QStringLiteral("CONFLICTE: tanca %@⚠︎ Possible parpelleig PWM — activa Anti-PWM"),
                         QStringLiteral("CONFLICT: quit %@\u26A0\uFE0E Possible PWM flicker \u2014 turn on PWM-Safe")}));
-    EXPECT_EQ(SettingsStore::shared().stringValue(QStringLiteral("vesk.lang")), QStringLiteral("en"));
 }
 
 // The newest 200 entries, oldest first, each "[HH:mm:ss] message"; an entry may span lines.

@@ -130,6 +130,7 @@ TEST(ThemeSwitch, DayShowsSunAndCloudsNightShowsMoonAndStars)
     EXPECT_TRUE(sunny(at(image, 10, 39)) && sunny(at(image, 55, 27)));
     EXPECT_LT(at(image, 39, 73).blue(), sw.dayBG.blue() - 12) << "the knob's shadow below it";
     EXPECT_TRUE(colorNear(at(image, 154, 39), sw.dayBG, 1) && colorNear(at(image, 112, 77), sw.cloud, 2));
+    EXPECT_TRUE(colorNear(at(image, 123, 46), sw.backCloud, 2)) << "just above the front cloud";
     sw.sync(true);
     image = snapshot(sw);
     EXPECT_TRUE(colorNear(at(image, 112, 77), ThemeSwitch::lerp(sw.nightBG, Qt::white, 0.05), 2)) << "no cloud, under the halo";
