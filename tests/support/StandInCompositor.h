@@ -1,5 +1,5 @@
 #pragma once
-// A Wayland compositor reduced to what a gamma client meets: wl_output globals (names, modes)
+// A Wayland compositor reduced to what a gamma client meets: wl_output globals (names, a 1920×1080 mode)
 // and wlr-gamma-control on a real socket, run on its own thread. Like wlroots 0.15 it reads
 // set_gamma from the fd's current offset.
 
@@ -21,26 +21,12 @@ public:
     struct OutputConfig {
         std::string name;
         std::uint32_t gammaSize = 256;  // 0: no gamma, get_gamma_control fails
-        std::int32_t width = 1920, height = 1080;
     };
     struct OutputState {
         bool held = false;  // a gamma control is live on it
         int controlRequests = 0;
         std::vector<std::vector<std::uint16_t>> writes;  // each set_gamma: red, green, blue
     };
-    // Told each set_gamma and change of holder, on the compositor's thread.
-    std::function<void(const std::string&, const std::vector<std::uint16_t>&)> onWrite;
-    std::function<void(const std::string&, bool held)> onHeld;
-
-    // Listens on socketName in $XDG_RUNTIME_DIR.
-    StandInCompositor(const std::string& socketName, const std::vector<OutputConfig>& outputs);
-    ~StandInCompositor();
-    void addOutput(const OutputConfig& output);
-    void removeOutput(const std::string& name);
-    // Another program takes the output: the holder is told `failed`, as wlroots does.
-    void takeAway(const std::string& name);
-    OutputState state(const std::string& name) const;
-
     struct Output {
         StandInCompositor* owner;
         OutputConfig config;
@@ -48,6 +34,17 @@ public:
         wl_global* global = nullptr;  // null once unplugged; kept, as clients may still name it
         wl_resource* holder = nullptr;  // the live gamma control
     };
+
+    // Listens on socketName in $XDG_RUNTIME_DIR.
+    StandInCompositor(const std::string& socketName, const std::vector<OutputConfig>& outputs);
+    ~StandInCompositor();
+    void addOutput(const OutputConfig& output);
+    void removeOutput(const std::string& name);
+    void takeAway(const std::string& name);  // by another program: the holder is told `failed`
+    OutputState state(const std::string& name) const;
+    // Told each set_gamma and change of holder, on the compositor's thread.
+    std::function<void(const std::string&, const std::vector<std::uint16_t>&)> onWrite;
+    std::function<void(const std::string&, bool held)> onHeld;
 
 private:
     wl_display* display_;

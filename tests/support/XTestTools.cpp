@@ -3,9 +3,9 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
-std::map<QString, GammaRamp> XTestTools::readRamps()
+std::map<std::string, GammaRamp> XTestTools::readRamps()
 {
-    std::map<QString, GammaRamp> ramps;
+    std::map<std::string, GammaRamp> ramps;
     Display* dpy = XOpenDisplay(nullptr);
     XRRScreenResources* res = XRRGetScreenResourcesCurrent(dpy, DefaultRootWindow(dpy));
     for (int c = 0; c < res->ncrtc; ++c) {
@@ -13,7 +13,7 @@ std::map<QString, GammaRamp> XTestTools::readRamps()
         if (crtc->mode != None && crtc->noutput > 0) {
             XRROutputInfo* out = XRRGetOutputInfo(dpy, res, crtc->outputs[0]);
             XRRCrtcGamma* g = XRRGetCrtcGamma(dpy, res->crtcs[c]);
-            ramps[QString::fromLocal8Bit(out->name, out->nameLen)] = {
+            ramps[std::string(out->name, static_cast<size_t>(out->nameLen))] = {
                 {g->red, g->red + g->size}, {g->green, g->green + g->size}, {g->blue, g->blue + g->size}};
             XRRFreeGamma(g);
             XRRFreeOutputInfo(out);

@@ -3,13 +3,12 @@
 
 #include "platform/linux/GammaRamp.h"
 
-#include <QString>
-
 #include <map>
+#include <string>
 
 namespace XTestTools {
 
 // Every active CRTC's ramps, by the name of the output it drives.
-std::map<QString, GammaRamp> readRamps();
+std::map<std::string, GammaRamp> readRamps();
 
 }  // namespace XTestTools
