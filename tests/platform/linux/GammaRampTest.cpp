@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(GammaRamp, SampledAtAnySizeTheRampIsTheSameLine)
+TEST(GammaRamp, SampledAtAnySizeTheRampIsTheSameLineAndIdentityRoundsToTheNearestWord)
 {
     TransferTables tables = ColorModel::buildTables(62, 80);
     const ChannelGains gains = ColorModel::rgbForWarmth(62);
@@ -19,14 +19,7 @@ TEST(GammaRamp, SampledAtAnySizeTheRampIsTheSameLine)
         }
     }
     EXPECT_EQ(GammaRamp::fromTables(tables, 1).green, std::vector<std::uint16_t> {0});
-}
-
-TEST(GammaRamp, IdentityRoundsToTheNearestWordAndOnlyZerosAreAllZero)
-{
     const GammaRamp id = GammaRamp::identity(256);
-    EXPECT_EQ(id.red.back(), 65535);
-    EXPECT_EQ(id.green[128], 32896);
-    EXPECT_EQ(id.blue[1], 257);
-    EXPECT_FALSE(id.isAllZero());
-    EXPECT_TRUE((GammaRamp {std::vector<std::uint16_t>(16), std::vector<std::uint16_t>(16), std::vector<std::uint16_t>(16)}).isAllZero());
+    EXPECT_EQ(std::tuple(id.red.back(), id.green[128], id.blue[1], id.isAllZero()), std::tuple(65535, 32896, 257, false));
+    EXPECT_TRUE((GammaRamp {{0, 0}, {0, 0}, {0, 0}}).isAllZero());
 }
