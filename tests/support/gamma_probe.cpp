@@ -15,11 +15,11 @@ int main()
         return 2;
     }
     XRRScreenResources* res = XRRGetScreenResourcesCurrent(dpy, DefaultRootWindow(dpy));
-    for (int c = 0; c < res->ncrtc; ++c) {
+    for (int c = 0; res && c < res->ncrtc; ++c) {
         XRRCrtcInfo* crtc = XRRGetCrtcInfo(dpy, res, res->crtcs[c]);
-        if (crtc->mode != None && crtc->noutput > 0) {
+        XRRCrtcGamma* g = crtc && crtc->mode != None && crtc->noutput > 0 ? XRRGetCrtcGamma(dpy, res->crtcs[c]) : nullptr;
+        if (g) {  // none also while a CRTC changes under us
             XRROutputInfo* out = XRRGetOutputInfo(dpy, res, crtc->outputs[0]);
-            XRRCrtcGamma* g = XRRGetCrtcGamma(dpy, res->crtcs[c]);
             const int n = g->size;
             bool identity = n > 1;
             for (int i = 0; i < n; ++i) {
@@ -27,13 +27,16 @@ int main()
                 for (unsigned short v : {g->red[i], g->green[i], g->blue[i]})
                     identity = identity && v + 257.0 >= expect && v - 257.0 <= expect;
             }
-            std::printf("%s %d %.4f %.4f %.4f %d\n", out->name, n, n ? g->red[n - 1] / 65535.0 : 0.0,
+            std::printf("%s %d %.4f %.4f %.4f %d\n", out ? out->name : "?", n, n ? g->red[n - 1] / 65535.0 : 0.0,
                 n ? g->green[n - 1] / 65535.0 : 0.0, n ? g->blue[n - 1] / 65535.0 : 0.0, identity ? 1 : 0);
             XRRFreeGamma(g);
-            XRRFreeOutputInfo(out);
+            if (out)
+                XRRFreeOutputInfo(out);
         }
-        XRRFreeCrtcInfo(crtc);
+        if (crtc)
+            XRRFreeCrtcInfo(crtc);
     }
-    XRRFreeScreenResources(res);
+    if (res)
+        XRRFreeScreenResources(res);
     XCloseDisplay(dpy);
 }
