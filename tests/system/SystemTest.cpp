@@ -81,7 +81,7 @@ TEST(ConflictDetector, Rules)
 {
     const auto text = [](const char* s) { return s ? std::optional<QString>(QString::fromUtf8(s)) : std::nullopt; };
     const struct { const char *name, *id, *shown; } cases[] = {{"fLuX", nullptr, "f.lux"}, {"Fluxion", nullptr, nullptr},
-        {"influx", nullptr, nullptr}, {"My F.LUX helper", nullptr, "f.lux"}, {"Whatever", "org.HERF.Flux", "f.lux"},
+        {"influx", nullptr, nullptr}, {"xiris", nullptr, nullptr}, {"My F.LUX helper", nullptr, "f.lux"}, {"Whatever", "org.HERF.Flux", "f.lux"},
         {nullptr, "com.herf.fluxion", "f.lux"}, {"iris-mini", nullptr, "Iris"}, {"osiris", nullptr, nullptr},
         {nullptr, "com.IRISTECH.app", "Iris"}, {"Lunar", nullptr, "Lunar"}, {"lunarclient", nullptr, nullptr},
         {nullptr, "fyi.lunar.Lunar", "Lunar"}, {"Gammy", nullptr, "Gammy"}, {nullptr, "io.github.gammy", nullptr},
