@@ -4,38 +4,31 @@
 #include "StandInSDK.h"
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace FakeMac {
 
-struct Display {
-    CGDirectDisplayID id;
-    bool builtin;
-    std::size_t wide, high;
-    CGError gammaError = kCGErrorSuccess;  // what CGSetDisplayTransferByTable answers
-};
 struct TableWrite { CGDirectDisplayID display; std::vector<float> red, green, blue; };
-// An entry of the I/O registry's service plane and its "Location" ("" none, "#1" a number).
+// An entry of the I/O registry's service plane and its "Location" ("" none).
 struct RegistryEntry { std::string name, location; };
 // entry: the service's index in the registry.
-struct I2CTransfer { bool write; int entry; std::uint32_t chip, dataAddress; std::vector<std::uint8_t> bytes; };
+struct I2CTransfer { std::size_t entry; std::uint32_t chip, dataAddress; std::vector<std::uint8_t> bytes; };
 // path empty: proc_pidpath fails (another user's, or gone).
 struct Process { int pid; std::uint32_t ruid; std::string path; };
+using Key = std::pair<UInt32, UInt32>;  // key code, modifier mask
 
 struct System {
-    std::vector<Display> displays;
+    std::vector<CGDirectDisplayID> displays;  // the first is the built-in panel
     std::vector<TableWrite> tableWrites;
     int restores = 0;
     std::vector<std::pair<CGDisplayReconfigurationCallBack, void*>> reconfigurationCallbacks;
-    std::map<CGDirectDisplayID, float> backlight;  // the private DisplayServices framework
-    std::map<CGDirectDisplayID, bool> ambientLight;
+    std::map<CGDirectDisplayID, std::pair<float, bool>> backlight;  // level, ambient light compensation
     std::vector<RegistryEntry> registry;
     std::vector<std::uint8_t> i2cReply;
     std::vector<I2CTransfer> transfers;
-    std::set<std::pair<UInt32, UInt32>> takenHotKeys;  // held by another program
-    std::map<EventHotKeyRef, std::pair<UInt32, UInt32>> hotKeys;  // registered: key code, mask
+    Key takenHotKey;  // held by another program
+    std::map<EventHotKeyRef, Key> hotKeys;
     std::map<EventHandlerRef, std::pair<EventHandlerUPP, void*>> hotKeyHandlers;
     std::vector<intptr_t> allowedPowerChanges;
     std::vector<Process> processes;
@@ -45,11 +38,10 @@ struct System {
 // A Mac with a built-in panel (1) at backlight 0.4 and an external monitor (2) that answers
 // DDC, both in the registry beside entries that must be passed over.
 System& reset();
-System& system();
 // System events; each returns how many callbacks it reached. Power messages arrive only while
 // the notification port's source is on the main run loop.
 int reconfigure(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags);
-int pressHotKey(UInt32 keyCode, UInt32 mods);
+int pressHotKey(Key key);
 int powerMessage(std::uint32_t messageType, intptr_t notificationID);
 
 }  // namespace FakeMac
