@@ -7,11 +7,9 @@
 extern "C" {
 
 // CoreFoundation.
-typedef unsigned char Boolean, UInt8;
-typedef std::uint32_t UInt32, CFStringEncoding; typedef std::int32_t SInt32;
-typedef signed long CFIndex; typedef unsigned long CFTypeID;
-typedef const void* CFTypeRef; typedef const struct __CFAllocator* CFAllocatorRef;
-typedef const struct __CFString *CFStringRef, *CFRunLoopMode;
+typedef unsigned char Boolean, UInt8; typedef std::uint32_t UInt32, CFStringEncoding; typedef std::int32_t SInt32;
+typedef signed long CFIndex; typedef unsigned long CFTypeID; typedef const void* CFTypeRef;
+typedef const struct __CFAllocator* CFAllocatorRef; typedef const struct __CFString *CFStringRef, *CFRunLoopMode;
 typedef const struct __CFURL* CFURLRef; typedef struct __CFBundle* CFBundleRef;
 typedef struct __CFRunLoop* CFRunLoopRef; typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 enum { kCFStringEncodingUTF8 = 0x08000100 };
@@ -21,8 +19,7 @@ CFStringRef __CFStringMakeConstantString(const char* cStr);
 void CFRelease(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf), CFStringGetTypeID(void);
 Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
-CFIndex CFStringGetLength(CFStringRef theString);
-CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
+CFIndex CFStringGetLength(CFStringRef theString), CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
 Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef allocator, const UInt8* buffer, CFIndex bufLen, Boolean isDirectory);
 CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);

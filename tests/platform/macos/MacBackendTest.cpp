@@ -27,9 +27,9 @@ namespace {
 
 class MacBackend : public ::testing::Test {
 protected:
+    void SetUp() override { mac = {}; }
     // Whatever a backend created it must have released by the time it is gone.
     void TearDown() override { EXPECT_EQ(mac.liveObjects, 0); }
-    FakeMac::System& mac = FakeMac::reset();
 };
 
 TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
@@ -48,13 +48,16 @@ TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
         const auto v = [](const auto& table) { return std::vector<float>(table.begin(), table.end()); };
         ASSERT_EQ(mac.tableWrites.size(), 2U);
         for (std::size_t i = 0; i < 2; ++i) {
-            const FakeMac::TableWrite& w = mac.tableWrites[i];
+            const TableWrite& w = mac.tableWrites[i];
             EXPECT_EQ(std::tuple(w.display, w.red, w.green, w.blue), std::tuple(i + 1, v(t.red), v(t.green), v(t.blue)));
         }
         // Announced before and after the change; only the second is one to re-apply, and the
         // engine never runs inside the system's callback.
         mac.tableWrites.clear();
-        EXPECT_EQ(FakeMac::reconfigure(2, kCGDisplayBeginConfigurationFlag) + FakeMac::reconfigure(2, kCGDisplaySetModeFlag), 2);
+        ASSERT_EQ(mac.reconfigurationCallbacks.size(), 1U);
+        const auto [reconfigured, userInfo] = mac.reconfigurationCallbacks[0];
+        reconfigured(2, kCGDisplayBeginConfigurationFlag, userInfo);
+        reconfigured(2, kCGDisplaySetModeFlag, userInfo);
         EXPECT_TRUE(mac.tableWrites.empty());
         spin(VeskEngine::reconfigureDelayMs + 400);
         EXPECT_EQ(mac.tableWrites.size(), 2U);
@@ -71,7 +74,7 @@ TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
 TEST_F(MacBackend, TheBacklightReadsAndPinsTheBuiltInPanelOnly)
 {
     EXPECT_FALSE(DisplayServicesBacklight("/nonexistent/DisplayServices").functions().getBrightness);
-    const DisplayServicesBacklight backlight(FAKE_DISPLAYSERVICES_DIR "/DisplayServices.so");
+    const DisplayServicesBacklight backlight(nullptr);  // this program, which holds the stand-in functions
     const Backlight& b = backlight.functions();
     float level = -1.0F;
     bool alc = false;
@@ -97,8 +100,8 @@ TEST_F(MacBackend, DDCTalksOnlyToTheExternalMonitorsService)
     ddc.writeLuminance(services[0], 100);
     EXPECT_EQ(ddc.readLuminance(services[0]), (Luminance {50, 100}));
     const std::vector<std::uint8_t> set {0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}, get {0x82, 0x01, 0x10, 0xAC};
-    std::vector<std::vector<std::uint8_t>> sent;  // a read sends nothing
-    for (const FakeMac::I2CTransfer& t : mac.transfers) {
+    std::vector<std::vector<std::uint8_t>> sent;
+    for (const Transfer& t : mac.transfers) {
         EXPECT_EQ(std::tuple(t.entry, t.chip, t.dataAddress), std::tuple(2U, 0x37U, 0x51U));
         sent.push_back(t.bytes);
     }
@@ -115,11 +118,13 @@ TEST_F(MacBackend, AHotKeyPressIsDeliveredOnceAfterTheSystemsDispatch)
         CarbonHotKeys hotKeys;
         hotKeys.installHandler([&presses] { ++presses; });
         hotKeys.installHandler([&presses] { ++presses; });
-        EXPECT_EQ(mac.hotKeyHandlers.size(), 1U);
+        ASSERT_EQ(mac.hotKeyHandlers.size(), 1U);
         // ⌃⌥⌘Z in the stored form goes to the system as it is.
         const std::optional<HotKeyService::Ref> ref = hotKeys.registerHotKey(6, 0x1900);
         ASSERT_TRUE(ref);
-        EXPECT_EQ(FakeMac::pressHotKey({6, 0x1900}), 1);
+        EXPECT_EQ(mac.hotKeys.begin()->second, Key(6, 0x1900));
+        const auto [pressed, userData] = mac.hotKeyHandlers.begin()->second;
+        EXPECT_EQ(pressed(nullptr, nullptr, userData), noErr);
         EXPECT_EQ(presses, 0);
         spin(10);
         EXPECT_EQ(presses, 1);
@@ -142,22 +147,22 @@ TEST_F(MacBackend, WakeIsToldOnceAndSleepIsNeverHeldUp)
     {
         IOKitSleepWatcher watcher;
         watcher.setOnWake([&wakes] { ++wakes; });
+        ASSERT_TRUE(mac.power.first && mac.powerOnMainRunLoop);
         for (const std::uint32_t message : {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep, kIOMessageSystemWillPowerOn, kIOMessageSystemHasPoweredOn})
-            ASSERT_EQ(FakeMac::powerMessage(message, message & 0xFF), 1);
+            mac.power.first(mac.power.second, 0, message, reinterpret_cast<void*>(message & 0xFF));
         EXPECT_EQ(mac.allowedPowerChanges, (std::vector<intptr_t> {0x70, 0x80}));
         EXPECT_EQ(wakes, 0);
         spin(10);
         EXPECT_EQ(wakes, 1);
     }
-    EXPECT_EQ(FakeMac::powerMessage(kIOMessageSystemHasPoweredOn, 0), 0);
+    EXPECT_FALSE(mac.power.first || mac.powerOnMainRunLoop);
 }
 
 TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
 {
     QTemporaryDir root;
     const QString flux = root.filePath(QStringLiteral("Flux.app"));
-    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"),
-        "<plist><dict><key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>夜光</string></dict></plist>"));
+    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"), "<key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>夜光</string>"));
     mac.processes = {
         {101, 501, (flux + QStringLiteral("/Contents/MacOS/Flux")).toStdString()},
         {102, 501, "/opt/homebrew/bin/redshift"},
