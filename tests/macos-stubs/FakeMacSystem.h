@@ -1,15 +1,14 @@
 #pragma once
-// The scripted Mac behind the stand-in SDK: what a test sets up and what the backends called,
-// and the system calls over it. Defines them: included by the one test program's one file.
+// The scripted Mac behind the stand-in SDK: what a test sets up, what the backends called, and
+// the system calls over it, defined here for the one file of the test program that includes it.
 #include "StandInSDK.h"
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
-#include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace FakeMac {
@@ -21,7 +20,7 @@ struct Process { int pid; std::uint32_t ruid; std::string path; };  // path "": 
 using Key = std::pair<UInt32, UInt32>;  // key code, modifier mask
 // A CoreFoundation object: a string's text, a URL's or bundle's path, an AV service's registry entry.
 struct Object { CFTypeID type; std::string text; std::size_t entry = 0; };
-enum TypeID : CFTypeID { stringType = 7, urlType = 29, bundleType = 31, avServiceType = 100 };
+enum TypeID : CFTypeID { stringType = 7, urlType, bundleType, avServiceType };
 
 struct System {
     std::vector<CGDirectDisplayID> displays {1, 2};  // the built-in panel, an external monitor
@@ -46,17 +45,13 @@ struct System {
     int liveObjects = 0;  // CoreFoundation objects created and not yet released
 } mac;
 
-int runLoop, notifyPort, runLoopSource, applicationTarget;
-const auto powerSource = reinterpret_cast<CFRunLoopSourceRef>(&runLoopSource);
+// Their addresses stand for the main run loop, the power port and its source, the application target.
+int runLoop, notifyPort, powerSource, applicationTarget;
 const io_connect_t rootPowerPort = 4242, powerNotifier = 4243;
 intptr_t nextRef = 1;
 
-const Object* newObject(CFTypeID type, std::string text, std::size_t entry = 0)
-{
-    ++mac.liveObjects;
-    return new Object {type, std::move(text), entry};
-}
 const Object* object(CFTypeRef ref) { return static_cast<const Object*>(ref); }
+const Object* newObject(CFTypeID type, std::string text, std::size_t entry = 0) { return ++mac.liveObjects, new Object {type, text, entry}; }
 bool exists(CGDirectDisplayID id) { return std::ranges::count(mac.displays, id) > 0; }
 
 }  // namespace FakeMac
@@ -82,17 +77,15 @@ CFIndex CFStringGetLength(CFStringRef s) { return std::ranges::count_if(object(s
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding) { return length * 3; }
 Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex size, CFStringEncoding)
 {
-    return static_cast<CFIndex>(object(s)->text.size()) < size && std::strcpy(buffer, object(s)->text.c_str());
+    return CFIndex(object(s)->text.size()) < size && std::strcpy(buffer, object(s)->text.c_str());
 }
-CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* bytes, CFIndex length, Boolean)
+CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* path, CFIndex length, Boolean)
 {
-    return reinterpret_cast<CFURLRef>(newObject(urlType, std::string(reinterpret_cast<const char*>(bytes), length)));
+    return (CFURLRef) newObject(urlType, std::string((const char*) path, length));
 }
 CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef url)
 {
-    struct stat info {};
-    const bool folder = stat(object(url)->text.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    return folder ? (CFBundleRef) newObject(bundleType, object(url)->text) : nullptr;
+    return std::filesystem::is_directory(object(url)->text) ? (CFBundleRef) newObject(bundleType, object(url)->text) : nullptr;
 }
 // The string after <key>name</key> in the bundle's XML Info.plist.
 CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
@@ -104,17 +97,17 @@ CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef k
     return found ? __CFStringMakeConstantString(value[1].str().c_str()) : nullptr;
 }
 CFStringRef CFBundleGetIdentifier(CFBundleRef bundle) { return (CFStringRef) CFBundleGetValueForInfoDictionaryKey(bundle, CFSTR("CFBundleIdentifier")); }
-CFRunLoopRef CFRunLoopGetMain(void) { return reinterpret_cast<CFRunLoopRef>(&runLoop); }
+CFRunLoopRef CFRunLoopGetMain(void) { return (CFRunLoopRef) &runLoop; }
 void CFRunLoopAddSource(CFRunLoopRef loop, CFRunLoopSourceRef source, CFRunLoopMode mode)
 {
-    mac.powerOnMainRunLoop |= loop == CFRunLoopGetMain() && source == powerSource && mode == kCFRunLoopCommonModes;
+    mac.powerOnMainRunLoop |= loop == CFRunLoopGetMain() && source == (void*) &powerSource && mode == kCFRunLoopCommonModes;
 }
-void CFRunLoopRemoveSource(CFRunLoopRef, CFRunLoopSourceRef source, CFRunLoopMode) { mac.powerOnMainRunLoop &= source != powerSource; }
+void CFRunLoopRemoveSource(CFRunLoopRef, CFRunLoopSourceRef source, CFRunLoopMode) { mac.powerOnMainRunLoop &= source != (void*) &powerSource; }
 
 // Quartz Display Services.
 CGError CGGetActiveDisplayList(std::uint32_t max, CGDirectDisplayID* displays, std::uint32_t* count)
 {
-    *count = static_cast<std::uint32_t>(displays ? std::min<std::size_t>(max, mac.displays.size()) : mac.displays.size());
+    *count = displays ? std::min<std::size_t>(max, mac.displays.size()) : mac.displays.size();
     std::copy_n(mac.displays.begin(), displays ? *count : 0, displays);
     return kCGErrorSuccess;
 }
@@ -124,15 +117,8 @@ CGError CGSetDisplayTransferByTable(CGDirectDisplayID id, std::uint32_t size, co
     return exists(id) ? kCGErrorSuccess : kCGErrorNoneAvailable;
 }
 void CGDisplayRestoreColorSyncSettings(void) { ++mac.restores; }
-CGError CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo)
-{
-    mac.reconfigurationCallbacks.emplace_back(callback, userInfo);
-    return kCGErrorSuccess;
-}
-CGError CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo)
-{
-    return std::erase(mac.reconfigurationCallbacks, std::pair {callback, userInfo}) ? kCGErrorSuccess : kCGErrorNoneAvailable;
-}
+CGError CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack f, void* p) { return mac.reconfigurationCallbacks.emplace_back(f, p), kCGErrorSuccess; }
+CGError CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCallBack f, void* p) { return std::erase(mac.reconfigurationCallbacks, std::pair {f, p}) ? kCGErrorSuccess : kCGErrorNoneAvailable; }
 int CGDisplayIsBuiltin(CGDirectDisplayID id) { return exists(id) && id == mac.displays[0]; }
 std::size_t CGDisplayPixelsWide(CGDirectDisplayID) { return 0; }
 std::size_t CGDisplayPixelsHigh(CGDirectDisplayID) { return 0; }
@@ -155,10 +141,7 @@ kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t root, const io_n
     return root == 1 && std::strcmp(plane, kIOServicePlane) == 0 ? KERN_SUCCESS : 1;
 }
 io_object_t IOIteratorNext(io_iterator_t) { return mac.walkAt < mac.registry.size() ? 10 + mac.walkAt++ : IO_OBJECT_NULL; }
-kern_return_t IORegistryEntryGetName(io_registry_entry_t entry, io_name_t name)
-{
-    return std::strncpy(name, mac.registry.at(entry - 10).first.c_str(), sizeof(io_name_t) - 1) ? KERN_SUCCESS : 1;
-}
+kern_return_t IORegistryEntryGetName(io_registry_entry_t entry, io_name_t name) { return std::strncpy(name, mac.registry.at(entry - 10).first.c_str(), 127), KERN_SUCCESS; }
 CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, const io_name_t, CFStringRef key, CFAllocatorRef, IOOptionBits)
 {
     const std::string& location = mac.registry.at(entry - 10).second;
@@ -170,8 +153,7 @@ CFTypeRef IOAVServiceCreateWithService(CFAllocatorRef, io_service_t service) { r
 IOReturn IOAVServiceWriteI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t dataAddress, void* input, std::uint32_t size)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(input);
-    mac.transfers.push_back({object(service)->entry, chip, dataAddress, {bytes, bytes + size}});
-    return KERN_SUCCESS;
+    return mac.transfers.push_back({object(service)->entry, chip, dataAddress, {bytes, bytes + size}}), KERN_SUCCESS;
 }
 IOReturn IOAVServiceReadI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t offset, void* output, std::uint32_t size)
 {
@@ -184,33 +166,31 @@ IOReturn IOAVServiceReadI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t
 io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* port, IOServiceInterestCallback callback, io_object_t* notifier)
 {
     mac.power = {callback, refcon};
-    *port = reinterpret_cast<IONotificationPortRef>(&notifyPort);
+    *port = (IONotificationPortRef) &notifyPort;
     *notifier = powerNotifier;
     return rootPowerPort;
 }
 IOReturn IODeregisterForSystemPower(io_object_t* notifier) { return *notifier == powerNotifier ? (mac.power = {}, KERN_SUCCESS) : 1; }
 IOReturn IOAllowPowerChange(io_connect_t port, intptr_t id) { return port == rootPowerPort ? (mac.allowedPowerChanges.push_back(id), KERN_SUCCESS) : 1; }
 kern_return_t IOServiceClose(io_connect_t) { return KERN_SUCCESS; }
-CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef port) { return port == (void*) &notifyPort ? powerSource : nullptr; }
+CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef port) { return port == (void*) &notifyPort ? (CFRunLoopSourceRef) &powerSource : nullptr; }
 void IONotificationPortDestroy(IONotificationPortRef) {}
 
 // Carbon hot keys: a handler hears presses only if it listens for them on the application.
-EventTargetRef GetApplicationEventTarget(void) { return reinterpret_cast<EventTargetRef>(&applicationTarget); }
-OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount count, const EventTypeSpec* types, void* userData,
-    EventHandlerRef* outRef)
+EventTargetRef GetApplicationEventTarget(void) { return (EventTargetRef) &applicationTarget; }
+OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount count, const EventTypeSpec* types, void* userData, EventHandlerRef* ref)
 {
-    *outRef = reinterpret_cast<EventHandlerRef>(nextRef++);
+    *ref = (EventHandlerRef) nextRef++;
     if (target == GetApplicationEventTarget() && count == 1 && types->eventClass == kEventClassKeyboard && types->eventKind == kEventHotKeyPressed)
-        mac.hotKeyHandlers[*outRef] = {handler, userData};
+        mac.hotKeyHandlers[*ref] = {handler, userData};
     return noErr;
 }
-OSStatus RegisterEventHotKey(UInt32 keyCode, UInt32 mods, EventHotKeyID, EventTargetRef, OptionBits, EventHotKeyRef* outRef)
+OSStatus RegisterEventHotKey(UInt32 keyCode, UInt32 mods, EventHotKeyID, EventTargetRef, OptionBits, EventHotKeyRef* ref)
 {
     if (mac.takenHotKey == Key {keyCode, mods})
         return eventHotKeyExistsErr;
-    *outRef = reinterpret_cast<EventHotKeyRef>(nextRef++);
-    mac.hotKeys[*outRef] = {keyCode, mods};
-    return noErr;
+    *ref = (EventHotKeyRef) nextRef++;
+    return mac.hotKeys[*ref] = {keyCode, mods}, noErr;
 }
 OSStatus RemoveEventHandler(EventHandlerRef ref) { return mac.hotKeyHandlers.erase(ref) ? noErr : -50; }
 OSStatus UnregisterEventHotKey(EventHotKeyRef ref) { return mac.hotKeys.erase(ref) ? noErr : -50; }

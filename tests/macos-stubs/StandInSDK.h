@@ -16,32 +16,29 @@ enum { kCFStringEncodingUTF8 = 0x08000100 };
 extern const CFAllocatorRef kCFAllocatorDefault; extern const CFRunLoopMode kCFRunLoopCommonModes;
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
-void CFRelease(CFTypeRef cf);
-CFTypeID CFGetTypeID(CFTypeRef cf), CFStringGetTypeID(void);
-Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
-CFIndex CFStringGetLength(CFStringRef theString), CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
-Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
-CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef allocator, const UInt8* buffer, CFIndex bufLen, Boolean isDirectory);
-CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);
-CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
-CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key);
+void CFRelease(CFTypeRef);
+CFTypeID CFGetTypeID(CFTypeRef), CFStringGetTypeID(void);
+Boolean CFEqual(CFTypeRef, CFTypeRef), CFStringGetCString(CFStringRef, char* buffer, CFIndex bufferSize, CFStringEncoding);
+CFIndex CFStringGetLength(CFStringRef), CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding);
+CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer, CFIndex bufLen, Boolean isDirectory);
+CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef bundleURL);
+CFStringRef CFBundleGetIdentifier(CFBundleRef);
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef, CFStringRef key);
 CFRunLoopRef CFRunLoopGetMain(void);
-void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode),
-    CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFRunLoopAddSource(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode), CFRunLoopRemoveSource(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode);
 
 // Quartz Display Services.
 typedef std::uint32_t CGDirectDisplayID, CGDisplayChangeSummaryFlags; typedef float CGGammaValue;
 enum CGError : std::int32_t { kCGErrorSuccess = 0, kCGErrorNoneAvailable = 1011 };
 enum : std::uint32_t { kCGDisplayBeginConfigurationFlag = (1 << 0), kCGDisplaySetModeFlag = (1 << 3) };
 typedef void (*CGDisplayReconfigurationCallBack)(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags, void* userInfo);
-CGError CGGetActiveDisplayList(std::uint32_t maxDisplays, CGDirectDisplayID* activeDisplays, std::uint32_t* displayCount);
-CGError CGSetDisplayTransferByTable(CGDirectDisplayID display, std::uint32_t tableSize,
-    const CGGammaValue* redTable, const CGGammaValue* greenTable, const CGGammaValue* blueTable);
+CGError CGGetActiveDisplayList(std::uint32_t maxDisplays, CGDirectDisplayID* activeDisplays, std::uint32_t* displayCount),
+    CGSetDisplayTransferByTable(CGDirectDisplayID, std::uint32_t tableSize, const CGGammaValue* red, const CGGammaValue* green, const CGGammaValue* blue),
+    CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack, void* userInfo),
+    CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCallBack, void* userInfo);
 void CGDisplayRestoreColorSyncSettings(void);
-CGError CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo),
-    CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo);
-int CGDisplayIsBuiltin(CGDirectDisplayID display);
-std::size_t CGDisplayPixelsWide(CGDirectDisplayID display), CGDisplayPixelsHigh(CGDirectDisplayID display);
+int CGDisplayIsBuiltin(CGDirectDisplayID);
+std::size_t CGDisplayPixelsWide(CGDirectDisplayID), CGDisplayPixelsHigh(CGDirectDisplayID);
 
 // IOKit: the registry walk, the notification port, system power.
 typedef int kern_return_t, IOReturn; typedef UInt32 IOOptionBits; typedef char io_name_t[128];
@@ -54,15 +51,14 @@ enum : int { KERN_SUCCESS = 0, MACH_PORT_NULL = 0, kIORegistryIterateRecursively
 enum : std::uint32_t { kIOMessageCanSystemSleep = 0xe0000270, kIOMessageSystemWillSleep = 0xe0000280,
     kIOMessageSystemHasPoweredOn = 0xe0000300, kIOMessageSystemWillPowerOn = 0xe0000320 };
 extern const mach_port_t kIOMainPortDefault;
-io_registry_entry_t IORegistryGetRootEntry(mach_port_t mainPort);
-kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t entry, const io_name_t plane, IOOptionBits options, io_iterator_t* iterator);
-io_object_t IOIteratorNext(io_iterator_t iterator);
-kern_return_t IORegistryEntryGetName(io_registry_entry_t entry, io_name_t name);
-CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, const io_name_t plane, CFStringRef key, CFAllocatorRef allocator, IOOptionBits options);
-kern_return_t IOObjectRelease(io_object_t object), IOServiceClose(io_connect_t connect);
-CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef notify);
-void IONotificationPortDestroy(IONotificationPortRef notify);
-io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePortRef, IOServiceInterestCallback callback, io_object_t* notifier);
+io_registry_entry_t IORegistryGetRootEntry(mach_port_t);
+io_object_t IOIteratorNext(io_iterator_t);
+kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t, const io_name_t plane, IOOptionBits options, io_iterator_t* iterator),
+    IORegistryEntryGetName(io_registry_entry_t, io_name_t name), IOObjectRelease(io_object_t), IOServiceClose(io_connect_t);
+CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t, const io_name_t plane, CFStringRef key, CFAllocatorRef, IOOptionBits options);
+CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef);
+void IONotificationPortDestroy(IONotificationPortRef);
+io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePortRef, IOServiceInterestCallback, io_object_t* notifier);
 IOReturn IODeregisterForSystemPower(io_object_t* notifier), IOAllowPowerChange(io_connect_t kernelPort, intptr_t notificationID);
 
 // Carbon: the Event Manager's hot keys.
@@ -72,17 +68,14 @@ typedef struct OpaqueEventRef* EventRef; typedef struct OpaqueEventHandlerRef* E
 typedef struct OpaqueEventHandlerCallRef* EventHandlerCallRef; typedef struct OpaqueEventTargetRef* EventTargetRef;
 typedef struct OpaqueEventHotKeyRef* EventHotKeyRef;
 struct EventTypeSpec { OSType eventClass; UInt32 eventKind; }; struct EventHotKeyID { OSType signature; UInt32 id; };
-typedef OSStatus (*EventHandlerUPP)(EventHandlerCallRef inHandlerCallRef, EventRef inEvent, void* inUserData);
+typedef OSStatus (*EventHandlerUPP)(EventHandlerCallRef, EventRef, void* inUserData);
 EventTargetRef GetApplicationEventTarget(void);
-OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
-    const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
-OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
-    EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef);
-OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef), UnregisterEventHotKey(EventHotKeyRef inHotKey);
+OSStatus InstallEventHandler(EventTargetRef, EventHandlerUPP, ItemCount inNumTypes, const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef),
+    RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID, EventTargetRef, OptionBits, EventHotKeyRef* outRef),
+    RemoveEventHandler(EventHandlerRef), UnregisterEventHotKey(EventHotKeyRef);
 
 // libproc (with the constants of <sys/proc_info.h>).
 enum { PROC_RUID_ONLY = 5, PROC_PIDPATHINFO_MAXSIZE = 4 * 1024 };
-int proc_listpids(std::uint32_t type, std::uint32_t typeinfo, void* buffer, int buffersize);
-int proc_pidpath(int pid, void* buffer, std::uint32_t buffersize);
+int proc_listpids(std::uint32_t type, std::uint32_t typeinfo, void* buffer, int buffersize), proc_pidpath(int pid, void* buffer, std::uint32_t buffersize);
 
 }  // extern "C"
