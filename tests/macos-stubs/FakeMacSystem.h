@@ -158,7 +158,7 @@ IOReturn IOAVServiceWriteI2C(CFTypeRef service, std::uint32_t chip, std::uint32_
 IOReturn IOAVServiceReadI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t offset, void* output, std::uint32_t size)
 {
     mac.transfers.push_back({object(service)->entry, chip, offset, {}});
-    std::memcpy(output, mac.i2cReply.data(), std::min<std::size_t>(size, mac.i2cReply.size()));
+    std::copy_n(mac.i2cReply.begin(), std::min<std::size_t>(size, mac.i2cReply.size()), static_cast<std::uint8_t*>(output));
     return mac.i2cReply.empty() ? 1 : KERN_SUCCESS;
 }
 

@@ -10,8 +10,8 @@ extern "C" {
 typedef unsigned char Boolean, UInt8; typedef std::uint32_t UInt32, CFStringEncoding; typedef std::int32_t SInt32;
 typedef signed long CFIndex; typedef unsigned long CFTypeID; typedef const void* CFTypeRef;
 typedef const struct __CFAllocator* CFAllocatorRef; typedef const struct __CFString *CFStringRef, *CFRunLoopMode;
-typedef const struct __CFURL* CFURLRef; typedef struct __CFBundle* CFBundleRef;
-typedef struct __CFRunLoop* CFRunLoopRef; typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
+typedef const struct __CFURL* CFURLRef; typedef struct __CFBundle* CFBundleRef; typedef struct __CFRunLoop* CFRunLoopRef;
+typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 enum { kCFStringEncodingUTF8 = 0x08000100 };
 extern const CFAllocatorRef kCFAllocatorDefault; extern const CFRunLoopMode kCFRunLoopCommonModes;
 CFStringRef __CFStringMakeConstantString(const char* cStr);
