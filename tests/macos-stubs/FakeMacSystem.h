@@ -209,8 +209,8 @@ int proc_listpids(std::uint32_t type, std::uint32_t uid, void* buffer, int size)
 }
 int proc_pidpath(int pid, void* buffer, std::uint32_t size)
 {
-    const auto p = std::ranges::find_if(mac.processes, [&](const Process& p) { return p.pid == pid && !p.path.empty() && p.path.size() < size; });
-    return p == mac.processes.end() ? 0 : static_cast<int>(std::strlen(std::strcpy(static_cast<char*>(buffer), p->path.c_str())));
+    const auto it = std::ranges::find_if(mac.processes, [&](const Process& p) { return p.pid == pid && !p.path.empty() && p.path.size() < size; });
+    return it == mac.processes.end() ? 0 : static_cast<int>(std::strlen(std::strcpy(static_cast<char*>(buffer), it->path.c_str())));
 }
 
 }  // extern "C"

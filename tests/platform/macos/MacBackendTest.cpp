@@ -203,6 +203,7 @@ TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhate
         {"older version inside", bundleZip("1.3")},
         {"no executable of our name", bundleZip("1.4", QStringLiteral("Other"))},
         {"executable not executable", bundleZip("1.4", QStringLiteral("Ambrano"), 0644)},
+        {"no Info.plist", ZipBuilder().file(QStringLiteral("Ambrano.app/Contents/MacOS/Ambrano"), "x", 0755).build()},
     };
     for (const auto& [what, zip] : refused)
         EXPECT_FALSE(installer.install(zip, QStringLiteral("1.4"))) << what;
