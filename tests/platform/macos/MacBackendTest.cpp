@@ -196,7 +196,7 @@ TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhate
     MacInstaller installer(extractor, launcher, [&ran](const QString& p, const QStringList& a) { ran << p + u' ' + a.join(u' '); });
     installer.setTemporaryFolder(root.filePath(QStringLiteral("tmp")));
     installer.setRunningPid(999999999);
-    installer.setRunningExecutable(root.filePath(QStringLiteral("build/src/ambrano")));  // not from a bundle
+    installer.setRunningExecutable(root.filePath(QStringLiteral("build/Ambrano")));  // not from a bundle
     EXPECT_FALSE(installer.install(bundleZip("1.4"), QStringLiteral("1.4")));
     installer.setRunningExecutable(current + QStringLiteral("/Contents/MacOS/Ambrano"));
     const std::pair<const char*, QByteArray> refused[] = {
