@@ -104,7 +104,8 @@ TEST_F(MacBackend, DDCTalksOnlyToTheExternalMonitorsService)
     EXPECT_EQ(sent, (std::vector<std::vector<std::uint8_t>> {set, set, get, get, {}}));
     mac.i2cReply.clear();
     EXPECT_FALSE(ddc.readLuminance(services[0]));
-    EXPECT_NE(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), 0);  // a service that is gone
+    std::uint8_t reply[12];  // to and from a service that is gone
+    EXPECT_EQ(std::pair(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), transport.readI2C(nullptr, 0x37, 0x51, reply, 12)), std::pair(-1, -1));
 }
 
 TEST_F(MacBackend, AHotKeyPressIsDeliveredOnceAfterTheSystemsDispatch)
