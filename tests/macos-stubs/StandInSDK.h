@@ -1,119 +1,81 @@
 #pragma once
 // The subset of the macOS SDK (CoreFoundation, CoreGraphics, IOKit, Carbon, libproc) that the
 // macOS backends use, declared as Apple documents it; the SDK's own header names include this.
-
 #include <cstddef>
 #include <cstdint>
 
 extern "C" {
 
 // CoreFoundation.
-typedef unsigned char Boolean, UInt8;
-typedef std::uint32_t UInt32;
-typedef std::int32_t SInt32;
-typedef signed long CFIndex;
-typedef unsigned long CFTypeID;
-typedef UInt32 CFStringEncoding;
-typedef const void* CFTypeRef;
-typedef const struct __CFAllocator* CFAllocatorRef;
-typedef const struct __CFString *CFStringRef, *CFRunLoopMode;
-typedef const struct __CFURL* CFURLRef;
-typedef struct __CFBundle* CFBundleRef;
-typedef struct __CFRunLoop* CFRunLoopRef;
+typedef unsigned char Boolean, UInt8; typedef std::uint32_t UInt32, CFStringEncoding; typedef std::int32_t SInt32;
+typedef signed long CFIndex; typedef unsigned long CFTypeID; typedef const void* CFTypeRef;
+typedef const struct __CFAllocator* CFAllocatorRef; typedef const struct __CFString *CFStringRef, *CFRunLoopMode;
+typedef const struct __CFURL* CFURLRef; typedef struct __CFBundle* CFBundleRef; typedef struct __CFRunLoop* CFRunLoopRef;
 typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
 enum { kCFStringEncodingUTF8 = 0x08000100 };
-extern const CFAllocatorRef kCFAllocatorDefault;
-extern const CFRunLoopMode kCFRunLoopCommonModes;
+extern const CFAllocatorRef kCFAllocatorDefault; extern const CFRunLoopMode kCFRunLoopCommonModes;
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
-void CFRelease(CFTypeRef cf);
-CFTypeID CFGetTypeID(CFTypeRef cf);
-Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
-CFTypeID CFStringGetTypeID(void);
-CFIndex CFStringGetLength(CFStringRef theString);
-CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
-Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
-CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef allocator, const UInt8* buffer, CFIndex bufLen, Boolean isDirectory);
-CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);
-CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
-CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key);
+void CFRelease(CFTypeRef);
+CFTypeID CFGetTypeID(CFTypeRef), CFStringGetTypeID(void);
+Boolean CFEqual(CFTypeRef, CFTypeRef), CFStringGetCString(CFStringRef, char* buffer, CFIndex bufferSize, CFStringEncoding);
+CFIndex CFStringGetLength(CFStringRef), CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding);
+CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer, CFIndex bufLen, Boolean isDirectory);
+CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef bundleURL);
+CFStringRef CFBundleGetIdentifier(CFBundleRef);
+CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef, CFStringRef key);
 CFRunLoopRef CFRunLoopGetMain(void);
-void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
-void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFRunLoopAddSource(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode), CFRunLoopRemoveSource(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode);
 
 // Quartz Display Services.
-typedef std::uint32_t CGDirectDisplayID;
-typedef float CGGammaValue;
+typedef std::uint32_t CGDirectDisplayID, CGDisplayChangeSummaryFlags; typedef float CGGammaValue;
 enum CGError : std::int32_t { kCGErrorSuccess = 0, kCGErrorNoneAvailable = 1011 };
-typedef std::uint32_t CGDisplayChangeSummaryFlags;
 enum : std::uint32_t { kCGDisplayBeginConfigurationFlag = (1 << 0), kCGDisplaySetModeFlag = (1 << 3) };
 typedef void (*CGDisplayReconfigurationCallBack)(CGDirectDisplayID display, CGDisplayChangeSummaryFlags flags, void* userInfo);
-CGError CGGetActiveDisplayList(std::uint32_t maxDisplays, CGDirectDisplayID* activeDisplays, std::uint32_t* displayCount);
-CGError CGSetDisplayTransferByTable(CGDirectDisplayID display, std::uint32_t tableSize,
-    const CGGammaValue* redTable, const CGGammaValue* greenTable, const CGGammaValue* blueTable);
+CGError CGGetActiveDisplayList(std::uint32_t maxDisplays, CGDirectDisplayID* activeDisplays, std::uint32_t* displayCount),
+    CGSetDisplayTransferByTable(CGDirectDisplayID, std::uint32_t tableSize, const CGGammaValue* red, const CGGammaValue* green, const CGGammaValue* blue),
+    CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack, void* userInfo),
+    CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCallBack, void* userInfo);
 void CGDisplayRestoreColorSyncSettings(void);
-CGError CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo);
-CGError CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCallBack callback, void* userInfo);
-int CGDisplayIsBuiltin(CGDirectDisplayID display);
-std::size_t CGDisplayPixelsWide(CGDirectDisplayID display);
-std::size_t CGDisplayPixelsHigh(CGDirectDisplayID display);
+int CGDisplayIsBuiltin(CGDirectDisplayID);
+std::size_t CGDisplayPixelsWide(CGDirectDisplayID), CGDisplayPixelsHigh(CGDirectDisplayID);
 
 // IOKit: the registry walk, the notification port, system power.
-typedef int kern_return_t, IOReturn;
+typedef int kern_return_t, IOReturn; typedef UInt32 IOOptionBits; typedef char io_name_t[128];
 typedef unsigned int mach_port_t, io_object_t, io_registry_entry_t, io_iterator_t, io_service_t, io_connect_t;
-typedef UInt32 IOOptionBits;
-typedef char io_name_t[128];
 typedef struct IONotificationPort* IONotificationPortRef;
 typedef void (*IOServiceInterestCallback)(void* refcon, io_service_t service, std::uint32_t messageType, void* messageArgument);
-#define KERN_SUCCESS 0
-#define MACH_PORT_NULL 0
+enum : int { KERN_SUCCESS = 0, MACH_PORT_NULL = 0, kIORegistryIterateRecursively = 0x00000001 };
 #define IO_OBJECT_NULL ((io_object_t)0)
 #define kIOServicePlane "IOService"
-enum { kIORegistryIterateRecursively = 0x00000001 };
-#define kIOMessageCanSystemSleep 0xe0000270
-#define kIOMessageSystemWillSleep 0xe0000280
-#define kIOMessageSystemHasPoweredOn 0xe0000300
-#define kIOMessageSystemWillPowerOn 0xe0000320
+enum : std::uint32_t { kIOMessageCanSystemSleep = 0xe0000270, kIOMessageSystemWillSleep = 0xe0000280,
+    kIOMessageSystemHasPoweredOn = 0xe0000300, kIOMessageSystemWillPowerOn = 0xe0000320 };
 extern const mach_port_t kIOMainPortDefault;
-io_registry_entry_t IORegistryGetRootEntry(mach_port_t mainPort);
-kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t entry, const io_name_t plane, IOOptionBits options, io_iterator_t* iterator);
-io_object_t IOIteratorNext(io_iterator_t iterator);
-kern_return_t IORegistryEntryGetName(io_registry_entry_t entry, io_name_t name);
-CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, const io_name_t plane, CFStringRef key, CFAllocatorRef allocator, IOOptionBits options);
-kern_return_t IOObjectRelease(io_object_t object);
-kern_return_t IOServiceClose(io_connect_t connect);
-CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef notify);
-void IONotificationPortDestroy(IONotificationPortRef notify);
-io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePortRef, IOServiceInterestCallback callback, io_object_t* notifier);
-IOReturn IODeregisterForSystemPower(io_object_t* notifier);
-IOReturn IOAllowPowerChange(io_connect_t kernelPort, intptr_t notificationID);
+io_registry_entry_t IORegistryGetRootEntry(mach_port_t);
+io_object_t IOIteratorNext(io_iterator_t);
+kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t, const io_name_t plane, IOOptionBits options, io_iterator_t* iterator),
+    IORegistryEntryGetName(io_registry_entry_t, io_name_t name), IOObjectRelease(io_object_t), IOServiceClose(io_connect_t);
+CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t, const io_name_t plane, CFStringRef key, CFAllocatorRef, IOOptionBits options);
+CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef);
+void IONotificationPortDestroy(IONotificationPortRef);
+io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* thePortRef, IOServiceInterestCallback, io_object_t* notifier);
+IOReturn IODeregisterForSystemPower(io_object_t* notifier), IOAllowPowerChange(io_connect_t kernelPort, intptr_t notificationID);
 
 // Carbon: the Event Manager's hot keys.
-typedef SInt32 OSStatus;
-typedef UInt32 OSType, OptionBits;
-typedef unsigned long ItemCount;
-enum { noErr = 0, eventHotKeyExistsErr = -9878 };
-enum { kEventClassKeyboard = 0x6B657962, kEventHotKeyPressed = 5 };  // 'keyb'
-typedef struct OpaqueEventRef* EventRef;
-typedef struct OpaqueEventHandlerRef* EventHandlerRef;
-typedef struct OpaqueEventHandlerCallRef* EventHandlerCallRef;
-typedef struct OpaqueEventTargetRef* EventTargetRef;
+typedef SInt32 OSStatus; typedef UInt32 OSType, OptionBits; typedef unsigned long ItemCount;
+enum { noErr = 0, eventHotKeyExistsErr = -9878, kEventClassKeyboard = 0x6B657962 /* 'keyb' */, kEventHotKeyPressed = 5 };
+typedef struct OpaqueEventRef* EventRef; typedef struct OpaqueEventHandlerRef* EventHandlerRef;
+typedef struct OpaqueEventHandlerCallRef* EventHandlerCallRef; typedef struct OpaqueEventTargetRef* EventTargetRef;
 typedef struct OpaqueEventHotKeyRef* EventHotKeyRef;
-struct EventTypeSpec { OSType eventClass; UInt32 eventKind; };
-struct EventHotKeyID { OSType signature; UInt32 id; };
-typedef OSStatus (*EventHandlerUPP)(EventHandlerCallRef inHandlerCallRef, EventRef inEvent, void* inUserData);
+struct EventTypeSpec { OSType eventClass; UInt32 eventKind; }; struct EventHotKeyID { OSType signature; UInt32 id; };
+typedef OSStatus (*EventHandlerUPP)(EventHandlerCallRef, EventRef, void* inUserData);
 EventTargetRef GetApplicationEventTarget(void);
-OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
-    const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);
-OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
-OSStatus RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID inHotKeyID,
-    EventTargetRef inTarget, OptionBits inOptions, EventHotKeyRef* outRef);
-OSStatus UnregisterEventHotKey(EventHotKeyRef inHotKey);
+OSStatus InstallEventHandler(EventTargetRef, EventHandlerUPP, ItemCount inNumTypes, const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef),
+    RegisterEventHotKey(UInt32 inHotKeyCode, UInt32 inHotKeyModifiers, EventHotKeyID, EventTargetRef, OptionBits, EventHotKeyRef* outRef),
+    RemoveEventHandler(EventHandlerRef), UnregisterEventHotKey(EventHotKeyRef);
 
 // libproc (with the constants of <sys/proc_info.h>).
-#define PROC_RUID_ONLY 5
-#define PROC_PIDPATHINFO_MAXSIZE (4 * 1024)
-int proc_listpids(std::uint32_t type, std::uint32_t typeinfo, void* buffer, int buffersize);
-int proc_pidpath(int pid, void* buffer, std::uint32_t buffersize);
+enum { PROC_RUID_ONLY = 5, PROC_PIDPATHINFO_MAXSIZE = 4 * 1024 };
+int proc_listpids(std::uint32_t type, std::uint32_t typeinfo, void* buffer, int buffersize), proc_pidpath(int pid, void* buffer, std::uint32_t buffersize);
 
 }  // extern "C"

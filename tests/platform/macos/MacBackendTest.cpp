@@ -27,88 +27,62 @@ namespace {
 
 class MacBackend : public ::testing::Test {
 protected:
+    void SetUp() override { mac = {}; }
     // Whatever a backend created it must have released by the time it is gone.
     void TearDown() override { EXPECT_EQ(mac.liveObjects, 0); }
-    FakeMac::System& mac = FakeMac::reset();
 };
 
 TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
 {
     {
         QuartzDisplayServices displays;
-        EXPECT_EQ(displays.activeDisplays(), (std::vector<DisplayID> {1, 2}));
-        EXPECT_TRUE(displays.isBuiltin(1));
-        EXPECT_FALSE(displays.isBuiltin(2));
-        EXPECT_EQ(displays.pixelsWide(2), 2560U);
-        EXPECT_EQ(displays.pixelsHigh(2), 1440U);
+        EXPECT_EQ(std::pair(displays.isBuiltin(1), displays.isBuiltin(2)), std::pair(true, false));
         VeskEngine engine;
         engine.setDisplayServices(&displays);
         engine.registerDisplayReconfigure();
         engine.setWarmth(100);
         engine.setBrightness(50);
-        mac.tableWrites.clear();
-        mac.restores = 0;
         engine.setEnabled(true);
-        const TransferTables expected = ColorModel::buildTables(100, 50);
+        const TransferTables t = ColorModel::buildTables(100, 50);
+        const auto v = [](const auto& table) { return std::vector<float>(table.begin(), table.end()); };
         ASSERT_EQ(mac.tableWrites.size(), 2U);
         for (std::size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(mac.tableWrites[i].display, i + 1);
-            EXPECT_EQ(mac.tableWrites[i].red, std::vector<float>(expected.red.begin(), expected.red.end()));
-            EXPECT_EQ(mac.tableWrites[i].green, std::vector<float>(expected.green.begin(), expected.green.end()));
-            EXPECT_EQ(mac.tableWrites[i].blue, std::vector<float>(expected.blue.begin(), expected.blue.end()));
+            const TableWrite& w = mac.tableWrites[i];
+            EXPECT_EQ(std::tuple(w.display, w.red, w.green, w.blue), std::tuple(i + 1, v(t.red), v(t.green), v(t.blue)));
         }
         // Announced before and after the change; only the second is one to re-apply, and the
         // engine never runs inside the system's callback.
         mac.tableWrites.clear();
-        EXPECT_EQ(FakeMac::reconfigure(2, kCGDisplayBeginConfigurationFlag), 1);
-        EXPECT_EQ(FakeMac::reconfigure(2, kCGDisplaySetModeFlag), 1);
+        const auto [reconfigured, userInfo] = mac.reconfigurationCallbacks.at(0);
+        reconfigured(2, kCGDisplayBeginConfigurationFlag, userInfo);
+        reconfigured(2, kCGDisplaySetModeFlag, userInfo);
         EXPECT_TRUE(mac.tableWrites.empty());
         spin(VeskEngine::reconfigureDelayMs + 400);
         EXPECT_EQ(mac.tableWrites.size(), 2U);
+        mac.restores = 0;
         engine.setEnabled(false);
         EXPECT_EQ(mac.restores, 1);
-        mac.displays[1].gammaError = kCGErrorNoneAvailable;
-        EXPECT_EQ(displays.setTransferTables(2, {}), GammaResult::unsupported);
+        mac.displays = {1};  // the monitor unplugged
+        EXPECT_EQ(std::pair(displays.setTransferTables(1, t), displays.setTransferTables(2, t)), std::pair(GammaResult::applied, GammaResult::unsupported));
         engine.setDisplayServices(nullptr);
     }
     EXPECT_TRUE(mac.reconfigurationCallbacks.empty());
 }
 
-TEST_F(MacBackend, EachMissingFrameworkFunctionLeavesOnlyItsOperationAbsent)
-{
-    const std::pair<const char*, std::array<bool, 4>> frameworks[] = {
-        {"all.so", {true, true, true, true}},
-        {"DisplayServicesSetBrightness.so", {false, true, true, true}},
-        {"DisplayServicesGetBrightness.so", {true, false, true, true}},
-        {"DisplayServicesEnableAmbientLightCompensation.so", {true, true, false, true}},
-        {"DisplayServicesAmbientLightCompensationEnabled.so", {true, true, true, false}},
-        {"nonexistent.so", {false, false, false, false}},
-    };
-    for (const auto& [library, present] : frameworks) {
-        const DisplayServicesBacklight backlight((FAKE_DISPLAYSERVICES_DIR "/" + std::string(library)).c_str());
-        const Backlight& b = backlight.functions();
-        EXPECT_EQ((std::array<bool, 4> {bool(b.setBrightness), bool(b.getBrightness), bool(b.enableALC), bool(b.alcEnabled)}), present) << library;
-    }
-}
-
 TEST_F(MacBackend, TheBacklightReadsAndPinsTheBuiltInPanelOnly)
 {
-    const DisplayServicesBacklight backlight(FAKE_DISPLAYSERVICES_DIR "/all.so");
+    EXPECT_FALSE(DisplayServicesBacklight("/nonexistent/DisplayServices").functions().getBrightness);
+    const DisplayServicesBacklight backlight(nullptr);  // this program, which holds the stand-in functions
     const Backlight& b = backlight.functions();
     float level = -1.0F;
     bool alc = false;
-    EXPECT_EQ(b.getBrightness(1, &level), 0);
-    EXPECT_EQ(b.alcEnabled(1, &alc), 0);
+    EXPECT_EQ(std::pair(b.getBrightness(1, &level), b.alcEnabled(1, &alc)), std::pair(0, 0));
     EXPECT_EQ(std::pair(level, alc), std::pair(0.4F, true));
-    EXPECT_EQ(b.setBrightness(1, 0.75F), 0);
-    EXPECT_EQ(b.enableALC(1, false), 0);
-    EXPECT_EQ(std::pair(mac.backlight[1], mac.ambientLight[1]), std::pair(0.75F, false));
     // The external monitor has no such backlight: the values given are left alone.
-    level = -1.0F;
-    alc = true;
-    EXPECT_NE(b.getBrightness(2, &level), 0);
-    EXPECT_NE(b.alcEnabled(2, &alc), 0);
-    EXPECT_EQ(std::pair(level, alc), std::pair(-1.0F, true));
+    EXPECT_EQ(std::pair(b.getBrightness(2, &level), b.alcEnabled(2, &alc)), std::pair(1, 1));
+    EXPECT_EQ(std::pair(level, alc), std::pair(0.4F, true));
+    EXPECT_EQ(std::pair(b.setBrightness(1, 0.75F), b.enableALC(1, false)), std::pair(0, 0));
+    EXPECT_EQ(mac.backlight[1], std::pair(0.75F, false));
 }
 
 TEST_F(MacBackend, DDCTalksOnlyToTheExternalMonitorsService)
@@ -122,47 +96,46 @@ TEST_F(MacBackend, DDCTalksOnlyToTheExternalMonitorsService)
     ddc.writeLuminance(services[0], 100);
     EXPECT_EQ(ddc.readLuminance(services[0]), (Luminance {50, 100}));
     const std::vector<std::uint8_t> set {0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}, get {0x82, 0x01, 0x10, 0xAC};
-    const auto& t = mac.transfers;
-    ASSERT_EQ(t.size(), 5U);
-    for (const FakeMac::I2CTransfer& transfer : t)
-        EXPECT_EQ(std::tuple(transfer.entry, transfer.chip, transfer.dataAddress), std::tuple(3, 0x37U, 0x51U));
-    EXPECT_EQ((std::vector {t[0].bytes, t[1].bytes, t[2].bytes, t[3].bytes}), (std::vector {set, set, get, get}));
-    EXPECT_FALSE(t[4].write);
+    std::vector<std::vector<std::uint8_t>> sent;
+    for (const Transfer& t : mac.transfers) {
+        EXPECT_EQ(std::tuple(t.entry, t.chip, t.dataAddress), std::tuple(2U, 0x37U, 0x51U));
+        sent.push_back(t.bytes);
+    }
+    EXPECT_EQ(sent, (std::vector<std::vector<std::uint8_t>> {set, set, get, get, {}}));
     mac.i2cReply.clear();
     EXPECT_FALSE(ddc.readLuminance(services[0]));
-    EXPECT_NE(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), 0);  // a service that is gone
+    std::uint8_t reply[12];  // to and from a service that is gone
+    EXPECT_EQ(std::pair(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), transport.readI2C(nullptr, 0x37, 0x51, reply, 12)), std::pair(-1, -1));
 }
 
 TEST_F(MacBackend, AHotKeyPressIsDeliveredOnceAfterTheSystemsDispatch)
 {
-    using Keys = std::map<EventHotKeyRef, std::pair<UInt32, UInt32>>;
     int presses = 0;
     {
         CarbonHotKeys hotKeys;
-        hotKeys.installHandler([&presses] { ++presses; });
-        hotKeys.installHandler([&presses] { ++presses; });
-        EXPECT_EQ(mac.hotKeyHandlers.size(), 1U);
+        hotKeys.installHandler({});
+        hotKeys.installHandler([&presses] { ++presses; });  // the handler replaced, not installed again
+        ASSERT_EQ(mac.hotKeyHandlers.size(), 1U);
         // ⌃⌥⌘Z in the stored form goes to the system as it is.
         const std::optional<HotKeyService::Ref> ref = hotKeys.registerHotKey(6, 0x1900);
         ASSERT_TRUE(ref);
-        ASSERT_EQ(mac.hotKeys.size(), 1U);
-        EXPECT_EQ(mac.hotKeys.begin()->second, std::pair(6U, 0x1900U));
-        EXPECT_EQ(FakeMac::pressHotKey(6, 0x1900), 1);
+        EXPECT_EQ(mac.hotKeys.begin()->second, Key(6, 0x1900));
+        const auto [pressed, userData] = mac.hotKeyHandlers.begin()->second;
+        EXPECT_EQ(pressed(nullptr, nullptr, userData), noErr);
         EXPECT_EQ(presses, 0);
         spin(10);
         EXPECT_EQ(presses, 1);
         // The recorder's key: the native key is the virtual key code; a lone modifier is none.
         EXPECT_EQ(hotKeys.keyCodeOf(6, 0), 6U);
         EXPECT_FALSE(hotKeys.keyCodeOf(0x37, 0));  // kVK_Command
-        mac.takenHotKeys.insert({49, 0x100});
+        mac.takenHotKey = {49, 0x100};
         EXPECT_FALSE(hotKeys.registerHotKey(49, 0x100));
         hotKeys.unregisterHotKey(*ref);
-        EXPECT_EQ(mac.hotKeys, Keys {});
+        EXPECT_TRUE(mac.hotKeys.empty());
         EXPECT_TRUE(hotKeys.registerHotKey(0, 0x200));
     }
     // Gone with the service: its registration and its handler.
-    EXPECT_EQ(mac.hotKeys, Keys {});
-    EXPECT_TRUE(mac.hotKeyHandlers.empty());
+    EXPECT_TRUE(mac.hotKeys.empty() && mac.hotKeyHandlers.empty());
 }
 
 TEST_F(MacBackend, WakeIsToldOnceAndSleepIsNeverHeldUp)
@@ -170,26 +143,23 @@ TEST_F(MacBackend, WakeIsToldOnceAndSleepIsNeverHeldUp)
     int wakes = 0;
     {
         IOKitSleepWatcher watcher;
-        ASSERT_TRUE(watcher.isListening());
         watcher.setOnWake([&wakes] { ++wakes; });
-        ASSERT_EQ(FakeMac::powerMessage(kIOMessageCanSystemSleep, 11), 1);
-        FakeMac::powerMessage(kIOMessageSystemWillSleep, 12);
-        FakeMac::powerMessage(kIOMessageSystemWillPowerOn, 13);
-        FakeMac::powerMessage(kIOMessageSystemHasPoweredOn, 14);
-        EXPECT_EQ(mac.allowedPowerChanges, (std::vector<intptr_t> {11, 12}));
+        ASSERT_TRUE(mac.power.first && mac.powerOnMainRunLoop);
+        for (const std::uint32_t message : {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep, kIOMessageSystemWillPowerOn, kIOMessageSystemHasPoweredOn})
+            mac.power.first(mac.power.second, 0, message, reinterpret_cast<void*>(message & 0xFF));
+        EXPECT_EQ(mac.allowedPowerChanges, (std::vector<intptr_t> {0x70, 0x80}));
         EXPECT_EQ(wakes, 0);
         spin(10);
         EXPECT_EQ(wakes, 1);
     }
-    EXPECT_EQ(FakeMac::powerMessage(kIOMessageSystemWillPowerOn, 15), 0);
+    EXPECT_FALSE(mac.power.first || mac.powerOnMainRunLoop);
 }
 
 TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
 {
     QTemporaryDir root;
     const QString flux = root.filePath(QStringLiteral("Flux.app"));
-    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"),
-        "<plist><dict><key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>夜光</string></dict></plist>"));
+    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"), "<key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>夜光</string>"));
     mac.processes = {
         {101, 501, (flux + QStringLiteral("/Contents/MacOS/Flux")).toStdString()},
         {102, 501, "/opt/homebrew/bin/redshift"},
@@ -207,45 +177,45 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
     EXPECT_EQ(apps, (QStringList {"Flux 夜光", "redshift -", "Gone -", "Slack Helper -", "flux-helper -", "x -"}));
 }
 
-QByteArray macBundleZip(const QString& version, const QString& executable = QStringLiteral("Ambrano"), int mode = 0755)
+QByteArray bundleZip(const QByteArray& version, const QString& executable = QStringLiteral("Ambrano"), int mode = 0755)
 {
     return ZipBuilder()
-        .file(QStringLiteral("Ambrano.app/Contents/Info.plist"), "<plist><dict><key>CFBundleExecutable</key><string>Ambrano</string>"
-            "<key>CFBundleShortVersionString</key><string>" + version.toUtf8() + "</string></dict></plist>")
-        .file(QStringLiteral("Ambrano.app/Contents/MacOS/") + executable, "new " + version.toUtf8(), mode)
+        .file(QStringLiteral("Ambrano.app/Contents/Info.plist"), "<key>CFBundleShortVersionString</key><string>" + version + "</string>")
+        .file(QStringLiteral("Ambrano.app/Contents/MacOS/") + executable, "new " + version, mode)
         .build();
 }
 
-class MacInstallerTest : public MacBackend {
-protected:
-    void SetUp() override { ASSERT_TRUE(writeFile(current() + QStringLiteral("/Contents/MacOS/Ambrano"), "old")); }
-    // Blanks, quotes, "$", "$(…)", backquotes and a line break: no path may change the script.
-    QString current() const { return root.filePath(QStringLiteral("my apps 'q' \"d\" $HOME $(touch pwned) `touch pwned`\n/Ambrano.app")); }
-    std::unique_ptr<MacInstaller> installer(const QString& executable = {})
-    {
-        auto installer = std::make_unique<MacInstaller>(extractor, launcher, [this](const QString& p, const QStringList& a) { ran << p + u' ' + a.join(u' '); });
-        installer->setTemporaryFolder(root.filePath(QStringLiteral("tmp")));
-        installer->setRunningExecutable(executable.isEmpty() ? current() + QStringLiteral("/Contents/MacOS/Ambrano") : executable);
-        installer->setRunningPid(999999999);
-        return installer;
-    }
-
+TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhateverThePath)
+{
     QTemporaryDir root;
+    // Blanks, quotes, "$", "$(…)", backquotes and a line break: no path may change the script.
+    const QString current = root.filePath(QStringLiteral("my apps 'q' \"d\" $HOME $(touch pwned) `touch pwned`\n/Ambrano.app"));
+    ASSERT_TRUE(writeFile(current + QStringLiteral("/Contents/MacOS/Ambrano"), "old"));
     LibArchiveExtractor extractor;
     FakeProcessLauncher launcher;
     QStringList ran;
-};
+    MacInstaller installer(extractor, launcher, [&ran](const QString& p, const QStringList& a) { ran << p + u' ' + a.join(u' '); });
+    installer.setTemporaryFolder(root.filePath(QStringLiteral("tmp")));
+    installer.setRunningPid(999999999);
+    installer.setRunningExecutable(root.filePath(QStringLiteral("build/Ambrano")));  // not from a bundle
+    EXPECT_FALSE(installer.install(bundleZip("1.4"), QStringLiteral("1.4")));
+    installer.setRunningExecutable(current + QStringLiteral("/Contents/MacOS/Ambrano"));
+    const std::pair<const char*, QByteArray> refused[] = {
+        {"older version inside", bundleZip("1.3")},
+        {"no executable of our name", bundleZip("1.4", QStringLiteral("Other"))},
+        {"executable not executable", bundleZip("1.4", QStringLiteral("Ambrano"), 0644)},
+        {"no Info.plist", ZipBuilder().file(QStringLiteral("Ambrano.app/Contents/MacOS/Ambrano"), "x", 0755).build()},
+    };
+    for (const auto& [what, zip] : refused)
+        EXPECT_FALSE(installer.install(zip, QStringLiteral("1.4"))) << what;
+    EXPECT_TRUE(ran.isEmpty() && launcher.calls().isEmpty());
 
-TEST_F(MacInstallerTest, HostilePathsReachTheScriptAsArgumentsAndTheSwapHappens)
-{
-    ASSERT_TRUE(installer()->install(macBundleZip(QStringLiteral("1.4")), QStringLiteral("1.4")));
-    const QString work = root.filePath(QStringLiteral("tmp/veskupdate-1.4"));
-    const QString script = work + QStringLiteral("/swap.sh");
+    ASSERT_TRUE(installer.install(bundleZip("1.4"), QStringLiteral("1.4")));
+    const QString work = root.filePath(QStringLiteral("tmp/veskupdate-1.4")), script = work + QStringLiteral("/swap.sh");
     EXPECT_EQ(ran, (QStringList {"/usr/bin/xattr -dr com.apple.quarantine " + work + "/Ambrano.app", "/bin/chmod +x " + script}));
     ASSERT_EQ(launcher.calls().size(), 1);
     EXPECT_EQ(launcher.calls()[0].program, QStringLiteral("/bin/bash"));
-    EXPECT_EQ(launcher.calls()[0].arguments, (QStringList {script, "999999999", work + "/Ambrano.app", current()}));
-
+    EXPECT_EQ(launcher.calls()[0].arguments, (QStringList {script, "999999999", work + "/Ambrano.app", current}));
     // The script itself, with the Mac programs standing in as shell functions.
     QProcess bash;
     bash.setWorkingDirectory(root.path());
@@ -253,25 +223,10 @@ TEST_F(MacInstallerTest, HostilePathsReachTheScriptAsArgumentsAndTheSwapHappens)
         QStringLiteral("function /usr/bin/ditto { cp -R -- \"$1\" \"$2\"; }; function /usr/bin/xattr { :; }; "
                        "function /usr/bin/open { printf %s \"$1\" > opened; }; source \"$0\" \"$@\"")} + launcher.calls()[0].arguments);
     ASSERT_TRUE(bash.waitForFinished(20000));
-    EXPECT_EQ(readFile(current() + QStringLiteral("/Contents/MacOS/Ambrano")), "new 1.4");
-    EXPECT_EQ(QString::fromUtf8(readFile(root.filePath(QStringLiteral("opened")))), current());
-    EXPECT_EQ(QDir(QFileInfo(current()).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList {"Ambrano.app"});
+    EXPECT_EQ(readFile(current + QStringLiteral("/Contents/MacOS/Ambrano")), "new 1.4");
+    EXPECT_EQ(QString::fromUtf8(readFile(root.filePath(QStringLiteral("opened")))), current);
+    EXPECT_EQ(QDir(QFileInfo(current).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList {"Ambrano.app"});
     EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("pwned"))));
-}
-
-TEST_F(MacInstallerTest, ABundleThatCouldNotRunOrIsNotTheAnnouncedVersionStartsNothing)
-{
-    const std::pair<const char*, QByteArray> cases[] = {
-        {"older version inside", macBundleZip(QStringLiteral("1.3"))},
-        {"no executable of our name", macBundleZip(QStringLiteral("1.4"), QStringLiteral("Other"))},
-        {"executable not executable", macBundleZip(QStringLiteral("1.4"), QStringLiteral("Ambrano"), 0644)},
-        {"no Info.plist", ZipBuilder().file(QStringLiteral("Ambrano.app/Contents/MacOS/Ambrano"), "x", 0755).build()},
-    };
-    for (const auto& [what, zip] : cases)
-        EXPECT_FALSE(installer()->install(zip, QStringLiteral("1.4"))) << what;
-    EXPECT_FALSE(installer(root.filePath(QStringLiteral("build/src/ambrano")))->install(macBundleZip(QStringLiteral("1.4")), QStringLiteral("1.4")));
-    EXPECT_TRUE(ran.isEmpty());
-    EXPECT_TRUE(launcher.calls().isEmpty());
     EXPECT_EQ(MacInstaller::bundleForExecutable(QStringLiteral("/Applications/Ambrano.app/Contents/MacOS/Ambrano")), QStringLiteral("/Applications/Ambrano.app"));
     for (const char* outside : {"/opt/Ambrano.app/bin/ambrano", "/A/Ambrano.app/Contents/Other/Ambrano", "/A/Ambrano.app/Other/MacOS/x", "/A/.app/Contents/MacOS/x", "/A/B/Contents/MacOS/x"})
         EXPECT_FALSE(MacInstaller::bundleForExecutable(QString::fromLatin1(outside))) << outside;
