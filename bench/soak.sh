@@ -49,7 +49,7 @@ toggles() { xdotool key --delay 1 $(printf 'ctrl+alt+super+z %.0s' $(seq 1 "$1")
 
 # A left click on the icon: on the XEmbed tray a real click, on the SNI host its Activate call.
 click() {
-  if [ "$TRAY" = xembed ]; then click_icon 1; else "$SNI_HOST" activate 600 10; fi
+  if [ "$TRAY" = xembed ]; then click_icon 1; else sni_call Activate 600 10; fi
 }
 # The panel is the one window beyond the icon's (none on the SNI host); a tight poll keeps
 # thousands of open/close rounds quick.

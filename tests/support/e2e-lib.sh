@@ -117,3 +117,41 @@ window_region() {
 }
 # images_differ A B PIXELS: more than PIXELS pixels differ
 images_differ() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 || true)" -gt "$3" ]; }
+
+# The item registered with the StatusNotifierItem host, as a host asks it over the bus.
+sni_item() {
+    dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher string:RegisteredStatusNotifierItems |
+        awk -F'"' '/^ *string "/ && !item { item = $2 } END { print item }'
+}
+# sni_call Activate|ContextMenu X Y: a click on the item, as the host reports it
+sni_call() { dbus-send --session --print-reply --dest="$(sni_item)" /StatusNotifierItem "org.kde.StatusNotifierItem.$1" "int32:$2" "int32:$3" >/dev/null; }
+sni_property() {
+    dbus-send --session --print-reply --dest="$(sni_item)" /StatusNotifierItem org.freedesktop.DBus.Properties.Get \
+        string:org.kde.StatusNotifierItem "string:$1" | tail -n +2
+}
+sni_menu_path() { sni_property Menu | sed -n 's/.*object path "\(.*\)"$/\1/p'; }
+# sni_menu: the exported menu's visible entries, one "ID LABEL" per line ("ID -" a separator)
+sni_menu() {
+    dbus-send --session --print-reply --dest="$(sni_item)" "$(sni_menu_path)" com.canonical.dbusmenu.GetLayout \
+        int32:0 int32:-1 array:string: | awk '
+        function flush() { if (id != "" && shown) print id, label }
+        /variant +struct \{/ { flush(); id = ""; label = ""; shown = 1; next }
+        id == "" && /^ *int32 / { id = $2; next }
+        /^ *string "(label|type|visible)"$/ { key = $2; next }
+        key != "" {
+            value = $0; sub(/^ *variant +[a-z]+ "?/, "", value); sub(/"$/, "", value)
+            if (key == "\"label\"") label = value
+            if (key == "\"type\"" && value == "separator") label = "-"
+            if (key == "\"visible\"" && value == "false") shown = 0
+            key = ""
+        }
+        END { flush() }'
+}
+# sni_click LABEL: the host's click on that menu entry
+sni_click() {
+    local id
+    id=$(sni_menu | awk -v l="$1" 'substr($0, index($0, " ") + 1) == l && !id { id = $1 } END { print id }')
+    [ -n "$id" ] && dbus-send --session --print-reply --dest="$(sni_item)" "$(sni_menu_path)" com.canonical.dbusmenu.Event \
+        "int32:$id" string:clicked variant:int32:0 uint32:0 >/dev/null
+}
