@@ -6,22 +6,17 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <cstdlib>
-
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    QDir(home.path()).mkpath(QStringLiteral("config"));
-    QDir(home.path()).mkpath(QStringLiteral("data"));
-    QDir(home.path()).mkpath(QStringLiteral("runtime"));
-    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
-        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", (home.path() + QStringLiteral("/runtime")).toLocal8Bit());
+    for (auto [folder, variable] : {std::pair {"config", "XDG_CONFIG_HOME"}, {"data", "XDG_DATA_HOME"}, {"runtime", "XDG_RUNTIME_DIR"}}) {
+        const QString path = home.path() + u'/' + QLatin1String(folder);
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv(variable, path.toLocal8Bit());
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
