@@ -35,20 +35,21 @@ namespace {
 // A fake /sys/class with backlight devices.
 struct FakeSysClass {
     QTemporaryDir dir;
-    QString device(const char* name) const { return dir.path() + QStringLiteral("/backlight/") + QLatin1String(name); }
-    // parent: the device's parent as the kernel links it ("card0-eDP-1"); empty for none.
-    void add(const char* name, const QByteArray& type, const QByteArray& max, const QByteArray& level = "3", const char* parent = "")
+    QString device(const QString& name) const { return dir.path() + "/backlight/" + name; }
+    // "<name> <type> <max> [<parent as the kernel links it: card0-eDP-1>]"
+    void add(const QString& spec, const QByteArray& level = "3")
     {
-        for (const auto& [file, text] : {std::pair {"type", type}, {"max_brightness", max}, {"brightness", level}})
-            write(name, file, text + '\n');
-        if (*parent)
-            QFile::link(QStringLiteral("../../devices/") + QLatin1String(parent), device(name) + QStringLiteral("/device"));
+        const QStringList f = spec.split(u' ');
+        for (const auto& [file, text] : {std::pair {"type", f[1].toUtf8()}, {"max_brightness", f[2].toUtf8()}, {"brightness", level}})
+            write(f[0], file, text + '\n');
+        if (f.size() > 3)
+            QFile::link("../../devices/" + f[3], device(f[0]) + "/device");
     }
-    void write(const char* name, const char* file, const QByteArray& text) const
+    void write(const QString& name, const char* file, const QByteArray& text) const
     {
         ASSERT_TRUE(writeFile(device(name) + u'/' + QLatin1String(file), text));
     }
-    QByteArray brightness(const char* name) const { return readFile(device(name) + QStringLiteral("/brightness")); }
+    QByteArray brightness(const QString& name) const { return readFile(device(name) + "/brightness"); }
 };
 
 const QDBusConnection noBus(QStringLiteral("ambrano-no-bus"));
@@ -78,34 +79,22 @@ TEST(SysfsBacklightLevels, EveryIntegerSurvivesTheRoundTripAndLevelsAreClamped)
 // never drive it. The device below a panel connector wins, then firmware, platform, raw.
 TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
 {
-    struct Device {
-        const char* name;
-        QByteArray type, max;
-        const char* parent = "";
-    };
     // Names sort so that a rank given wrongly would pick another device.
-    const struct {
-        std::vector<Device> devices;
-        const char* chosen;
-    } cases[] = {
-        {{{"amdgpu_bl0", "raw", "255"}, {"dell_backlight", "platform", "15"}}, "dell_backlight"},
-        {{{"acer-wmi", "platform", "15"}, {"acpi_video0", "firmware", "100"}}, "acpi_video0"},
-        {{{"acpi_video0", "firmware", "100", "LNXVIDEO:00"}, {"amdgpu_bl0", "raw", "100", "card0-DP-2"},
-             {"amdgpu_bl1", "raw", "100", "card1-eDP-1"}},
-            "amdgpu_bl1"},
-        {{{"acpi_video0", "firmware", "0"}, {"acpi_video1", "firmware", "garbage"}, {"odd_backlight", "", "937"},
-             {"raw_backlight", "raw", "937"}},
-            "raw_backlight"},
-        {{{"ddcci5", "firmware", "100", "5-0037"}}, ""},
+    const std::pair<QStringList, QString> cases[] = {
+        {{"amdgpu_bl0 raw 255", "dell_backlight platform 15"}, "dell_backlight"},
+        {{"acer-wmi platform 15", "acpi_video0 firmware 100"}, "acpi_video0"},
+        {{"acpi_video0 firmware 100 LNXVIDEO:00", "amdgpu_bl0 raw 100 card0-DP-2", "amdgpu_bl1 raw 100 card1-eDP-1"}, "amdgpu_bl1"},
+        {{"acpi_video0 firmware 0", "acpi_video1 firmware x", "odd_backlight unknown 937", "raw_backlight raw 937"}, "raw_backlight"},
+        {{"ddcci5 firmware 100 5-0037"}, ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.chosen);
+    for (const auto& [devices, chosen] : cases) {
+        SCOPED_TRACE(chosen.toStdString());
         FakeSysClass sys;
-        for (const Device& d : c.devices)
-            sys.add(d.name, d.type, d.max, "3", d.parent);
+        for (const QString& d : devices)
+            sys.add(d);
         const SysfsBacklight b(sys.dir.path(), noBus);
-        EXPECT_EQ(b.device(), QLatin1String(c.chosen));
-        EXPECT_EQ(b.functions().setBrightness && b.functions().getBrightness, *c.chosen != 0);
+        EXPECT_EQ(b.device(), chosen);
+        EXPECT_EQ(b.functions().setBrightness && b.functions().getBrightness, !chosen.isEmpty());
     }
 }
 
@@ -114,7 +103,7 @@ TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
 TEST(SysfsBacklight, TheSavedLevelComesBackAsTheSameIntegerAndFailuresWriteNothing)
 {
     FakeSysClass sys;
-    sys.add("intel_backlight", "raw", "19393", "7777");
+    sys.add("intel_backlight raw 19393", "7777");
     // Adaptive backlight: the hardware runs below the level asked for. Restoring what it
     // reports would shift the user's level on every round trip.
     sys.write("intel_backlight", "actual_brightness", "7000\n");
@@ -153,7 +142,7 @@ TEST(SysfsBacklight, AReadOnlyBrightnessIsWrittenThroughLogindAndAWritableOneNev
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.login1")));
     ASSERT_TRUE(bus.registerObject(session, &logind, QDBusConnection::ExportAllSlots));
     FakeSysClass sys;
-    sys.add("intel_backlight", "raw", "937");
+    sys.add("intel_backlight raw 937");
     const SysfsBacklight b(sys.dir.path());
     // Asked from another thread, as the controller's worker does, while the stand-in answers here.
     auto set = [&b](float level) {
