@@ -7,24 +7,11 @@
 
 #include <QDBusContext>
 #include <QDBusMessage>
-#include <QTimer>
 
 #include <future>
 
-// Every session object of the stand-in portal: Close is all the backend calls there.
-class PortalSessionStandIn : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Session")
-
-public:
-    QStringList closed;
-
-public slots:
-    void Close() { closed << message().path(); }
-};
-
-// The desktop portal's GlobalShortcuts as xdg-desktop-portal answers: a request handle at
-// once, the Response signal on it a moment later.
+// The desktop portal's GlobalShortcuts, answering as xdg-desktop-portal does: a request handle
+// as the reply, the Response signal on it (here even before the reply).
 class PortalStandIn : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
@@ -32,69 +19,48 @@ class PortalStandIn : public QObject, protected QDBusContext {
 
 public:
     static inline const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
-    explicit PortalStandIn(QDBusConnection bus) : bus_(std::move(bus)) {}
     uint version() const { return 1; }
 
     QStringList bound;  // "<session> <trigger>", one per BindShortcuts
-    PortalSessionStandIn sessions;
     bool refuseBind = false;  // the user declines in the desktop's dialog
-
-    void press(const QString& session, const QString& id)
-    {
-        QDBusMessage signal = QDBusMessage::createSignal(path, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("Activated"));
-        signal << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(0) << QVariantMap();
-        bus_.send(signal);
-    }
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options)
     {
-        const QString session = path + QStringLiteral("/session/") + options.value(QStringLiteral("session_handle_token")).toString();
-        bus_.registerObject(session, &sessions, QDBusConnection::ExportAllSlots);
-        return respond(options, 0, {{QStringLiteral("session_handle"), session}});
+        return respond(options, 0, {{"session_handle", path + "/session/" + options.value("session_handle_token").toString()}});
     }
     QDBusObjectPath BindShortcuts(const QDBusObjectPath& session, const QList<PortalShortcut>& shortcuts, const QString&, const QVariantMap& options)
     {
         for (const PortalShortcut& shortcut : shortcuts)
-            bound << session.path() + u' ' + shortcut.properties.value(QStringLiteral("preferred_trigger")).toString();
+            bound << session.path() + u' ' + shortcut.properties.value("preferred_trigger").toString();
         return respond(options, refuseBind ? 1 : 0, {});
     }
 
 private:
     QDBusObjectPath respond(const QVariantMap& options, uint code, const QVariantMap& results)
     {
-        const QString request = path + QStringLiteral("/request/") + message().service().mid(1).replace(u'.', u'_') + u'/'
-            + options.value(QStringLiteral("handle_token")).toString();
-        QTimer::singleShot(0, this, [this, request, code, results] {
-            QDBusMessage response = QDBusMessage::createSignal(request, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
-            response << code << results;
-            bus_.send(response);
-        });
+        const QString request = path + "/request/" + message().service().mid(1).replace(u'.', u'_') + u'/' + options.value("handle_token").toString();
+        connection().send(QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response") << code << results);
         return QDBusObjectPath(request);
     }
-    QDBusConnection bus_;
 };
-
-TEST(PortalTrigger, TheStoredShortcutInThePortalsNotation)
-{
-    EXPECT_EQ(PortalGlobalShortcuts::preferredTrigger(49, 0xFFFFFFFF), QStringLiteral("CTRL+ALT+SHIFT+LOGO+space"));
-    EXPECT_FALSE(PortalGlobalShortcuts::preferredTrigger(999, 0x100));
-}
 
 TEST(PortalGlobalShortcuts, BindsTheStoredShortcutAndOnlyItsActivationsToggle)
 {
+    EXPECT_EQ(PortalGlobalShortcuts::preferredTrigger(49, 0xFFFFFFFF), QStringLiteral("CTRL+ALT+SHIFT+LOGO+space"));
+    EXPECT_FALSE(PortalGlobalShortcuts::preferredTrigger(999, 0x100));
     const QString address = PrivateBus::address();
     ASSERT_FALSE(address.isEmpty()) << "no private dbus-daemon (package dbus)";
     FreshSettings settings;
-    QDBusConnection portalBus = QDBusConnection::connectToBus(address, QStringLiteral("portal-stand-in"));
-    const QDBusConnection appBus = QDBusConnection::connectToBus(address, QStringLiteral("portal-client"));
-    PortalStandIn portal(portalBus);
+    QDBusConnection portalBus = QDBusConnection::connectToBus(address, "portal-stand-in");
+    const QDBusConnection appBus = QDBusConnection::connectToBus(address, "portal-client");
+    PortalStandIn portal;
     PortalGlobalShortcuts backend(appBus);  // registers the D-Bus types the stand-in takes
     ASSERT_TRUE(portalBus.registerObject(PortalStandIn::path, &portal, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
-    ASSERT_TRUE(portalBus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+    ASSERT_TRUE(portalBus.registerService("org.freedesktop.portal.Desktop"));
     int presses = 0;
     struct Detach {
-        ~Detach() { HotKey::shared().setService(nullptr), HotKey::shared().onTrigger = nullptr; }
+        ~Detach() { HotKey::shared().setService(nullptr); HotKey::shared().onTrigger = nullptr; }
     } detach;
     HotKey::shared().setService(&backend);
     HotKey::shared().onTrigger = [&] { ++presses; };
@@ -107,40 +73,40 @@ TEST(PortalGlobalShortcuts, BindsTheStoredShortcutAndOnlyItsActivationsToggle)
         waitFor([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         return answer.get();
     };
-    // Presses in the session of the given BindShortcuts call and lets the signal arrive.
-    auto pressesAfter = [&](int bind, const QString& id = QStringLiteral("toggle"), const QString& suffix = {}) {
+    auto session = [&](int bind) { return portal.bound.value(bind).section(u' ', 0, 0); };
+    // The portal's Activated signal for a session; the count of toggles it caused.
+    auto pressesAfter = [&](const QString& session, const QString& id = "toggle") {
         const int before = presses;
-        portal.press(portal.bound.value(bind).section(u' ', 0, 0) + suffix, id);
+        portalBus.send(QDBusMessage::createSignal(PortalStandIn::path, "org.freedesktop.portal.GlobalShortcuts", "Activated")
+            << QVariant::fromValue(QDBusObjectPath(session)) << id << qulonglong(0) << QVariantMap());
         spin(200);
         return presses - before;
     };
     EXPECT_TRUE(availableOn(appBus));
     ASSERT_EQ(portal.bound.size(), 1);
-    EXPECT_TRUE(portal.bound[0].endsWith(QStringLiteral(" CTRL+ALT+LOGO+z")));
-    EXPECT_EQ(pressesAfter(0), 1);
+    EXPECT_TRUE(portal.bound[0].endsWith(" CTRL+ALT+LOGO+z"));
+    EXPECT_EQ(pressesAfter(session(0)), 1);
     // Another shortcut id or another program's session is not ours.
-    EXPECT_EQ(pressesAfter(0, QStringLiteral("other")), 0);
-    EXPECT_EQ(pressesAfter(0, QStringLiteral("toggle"), QStringLiteral("x")), 0);
+    EXPECT_EQ(pressesAfter(session(0), "other"), 0);
+    EXPECT_EQ(pressesAfter(session(0) + "x"), 0);
 
-    // A new combination: the old session is closed and its presses no longer count.
+    // A new combination takes a new session: the old one's presses no longer count.
     HotKey::shared().rebind(0, 0x200);
     ASSERT_TRUE(waitFor([&] { return backend.isBound() && portal.bound.size() == 2; }));
-    EXPECT_TRUE(portal.bound[1].endsWith(QStringLiteral(" SHIFT+a")));
-    EXPECT_EQ(portal.sessions.closed, QStringList {portal.bound[0].section(u' ', 0, 0)});
-    EXPECT_EQ(pressesAfter(0), 0);
-    EXPECT_EQ(pressesAfter(1), 1);
+    EXPECT_TRUE(portal.bound[1].endsWith(" SHIFT+a"));
+    EXPECT_EQ(pressesAfter(session(0)), 0);
+    EXPECT_EQ(pressesAfter(session(1)), 1);
 
-    // A declined combination never fires.
+    // A declined combination is not reported bound.
     portal.refuseBind = true;
     HotKey::shared().rebind(1, 0x200);
     ASSERT_TRUE(waitFor([&] { return portal.bound.size() == 3; }));
     spin(100);
     EXPECT_FALSE(backend.isBound());
-    EXPECT_EQ(pressesAfter(2), 0);
 
-    portalBus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    portalBus.unregisterService("org.freedesktop.portal.Desktop");
     EXPECT_FALSE(availableOn(appBus));
-    EXPECT_FALSE(availableOn(QDBusConnection(QStringLiteral("not-connected"))));
+    EXPECT_FALSE(availableOn(QDBusConnection("not-connected")));
     portalBus.unregisterObject(PortalStandIn::path, QDBusConnection::UnregisterTree);
 }
 
