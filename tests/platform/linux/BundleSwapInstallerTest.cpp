@@ -15,26 +15,19 @@
 
 namespace {
 
-QByteArray bundleZip(const QString& version = QStringLiteral("1.4"))
-{
-    return ZipBuilder().bundle(QStringLiteral("Ambrano.app"), version).build();
-}
+QByteArray bundleZip(const QString& version = "1.4") { return ZipBuilder().bundle("Ambrano.app", version).build(); }
 
 class BundleSwapInstallerTest : public ::testing::Test {
 protected:
     // The version now installed records its start like the new one does.
     void SetUp() override
     {
-        ASSERT_TRUE(writeFile(BundleSwapInstaller::versionFile(bundle), "1.3.0\n"));
-        ASSERT_TRUE(writeFile(bundle + QStringLiteral("/bin/ambrano"), "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/../../started-1.3.0\"\n",
-            QFileDevice::ExeOwner));
+        ASSERT_TRUE(writeFile(root.path() + "/installed.zip", bundleZip("1.3.0")) && QDir().mkpath(apps));
+        ASSERT_TRUE(extractor.extract(root.path() + "/installed.zip", apps));
     }
     QString installed() const { return QString::fromUtf8(readFile(BundleSwapInstaller::versionFile(bundle)).trimmed()); }
     QStringList appsFolder() const { return QDir(apps).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
-    bool started(const char* version) const
-    {
-        return waitFor([&] { return QFileInfo::exists(apps + QStringLiteral("/started-") + QLatin1String(version)); });
-    }
+    bool started(const char* version) const { return waitFor([&] { return QFileInfo::exists(apps + "/started-" + version); }); }
     std::unique_ptr<BundleSwapInstaller> installer(ProcessLauncher& launcher, qint64 pid = 999999)
     {
         auto installer = std::make_unique<BundleSwapInstaller>(extractor, launcher);
