@@ -31,16 +31,16 @@ protected:
     std::unique_ptr<BundleSwapInstaller> installer(ProcessLauncher& launcher, qint64 pid = 999999)
     {
         auto installer = std::make_unique<BundleSwapInstaller>(extractor, launcher);
-        installer->setTemporaryFolder(root.path() + QStringLiteral("/tmp"));
-        installer->setRunningExecutable(bundle + QStringLiteral("/bin/ambrano"));
+        installer->setTemporaryFolder(root.path() + "/tmp");
+        installer->setRunningExecutable(bundle + "/bin/ambrano");
         installer->setRunningPid(pid);
         return installer;
     }
 
     QTemporaryDir root;
     // Blanks, quotes, "$", "$(…)" and backquotes: no path may change what the script does.
-    const QString apps = root.path() + QStringLiteral("/my apps 'q' \"d\" $HOME $(touch pwned) `touch pwned`");
-    const QString bundle = apps + QStringLiteral("/Ambrano.app");
+    const QString apps = root.path() + "/my apps 'q' \"d\" $HOME $(touch pwned) `touch pwned`";
+    const QString bundle = apps + "/Ambrano.app";
     LibArchiveExtractor extractor;
     FakeProcessLauncher launcher;
 };
@@ -50,75 +50,64 @@ protected:
 TEST_F(BundleSwapInstallerTest, TheSwapWaitsForTheRunningProcessThenStartsTheNewVersion)
 {
     // Left next to the installed bundle by an interrupted swap.
-    ASSERT_TRUE(writeFile(bundle + QStringLiteral(".new/stale"), "stale") && writeFile(bundle + QStringLiteral(".old/stale"), "stale"));
+    ASSERT_TRUE(writeFile(bundle + ".new/stale", "stale") && writeFile(bundle + ".old/stale", "stale"));
     QProcess running;
-    running.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    running.start("sleep", {"60"});
     ASSERT_TRUE(running.waitForStarted());
     DetachedProcessLauncher detached;
-    ASSERT_TRUE(installer(detached, running.processId())->install(bundleZip(), QStringLiteral("1.4")));
+    ASSERT_TRUE(installer(detached, running.processId())->install(bundleZip(), "1.4"));
     const QStringList before = appsFolder();
     spin(600);  // while the old process lives, nothing moves
-    EXPECT_EQ(installed(), QStringLiteral("1.3.0"));
+    EXPECT_EQ(installed(), "1.3.0");
     EXPECT_EQ(appsFolder(), before);
 
     running.kill();
     running.waitForFinished();
     EXPECT_TRUE(started("1.4"));
-    EXPECT_EQ(installed(), QStringLiteral("1.4"));
+    EXPECT_EQ(installed(), "1.4");
     EXPECT_EQ(appsFolder(), (QStringList {"Ambrano.app", "started-1.4"}));
-    EXPECT_FALSE(QFileInfo::exists(root.path() + QStringLiteral("/pwned")) || QFileInfo::exists(QStringLiteral("pwned")));
+    EXPECT_FALSE(QFileInfo::exists(root.path() + "/pwned") || QFileInfo::exists("pwned"));
+
+    // A failed swap (here: a bundle whose program cannot run) keeps and restarts the installed one.
+    ASSERT_TRUE(QFile::remove(apps + "/started-1.4") && writeFile(root.path() + "/broken.app/bin/ambrano", "not executable"));
+    QProcess::execute("/bin/bash", {root.path() + "/tmp/veskupdate-1.4/swap.sh", "999999999", root.path() + "/broken.app", bundle});
+    EXPECT_TRUE(started("1.4"));
+    EXPECT_EQ(appsFolder(), (QStringList {"Ambrano.app", "started-1.4"}));
 }
 
-TEST_F(BundleSwapInstallerTest, AFailedSwapKeepsAndRestartsTheInstalledVersion)
-{
-    const QString script = root.path() + QStringLiteral("/swap.sh");
-    ASSERT_TRUE(writeFile(script, BundleSwapInstaller::swapScript().toUtf8()));
-    ASSERT_TRUE(writeFile(root.path() + QStringLiteral("/broken.app/bin/ambrano"), "not executable"));
-    QProcess::execute(QStringLiteral("/bin/bash"), {script, QStringLiteral("999999999"), root.path() + QStringLiteral("/broken.app"), bundle});
-    EXPECT_TRUE(started("1.3.0"));
-    EXPECT_EQ(installed(), QStringLiteral("1.3.0"));
-    EXPECT_EQ(appsFolder(), (QStringList {"Ambrano.app", "started-1.3.0"}));
-}
-
-TEST_F(BundleSwapInstallerTest, ABundleThatCannotRunOrIsNotTheAnnouncedVersionIsRefused)
+TEST_F(BundleSwapInstallerTest, ARefusedBundleStartsNothingAndTheWorkFolderIsNeverALink)
 {
     const std::pair<const char*, QByteArray> cases[] = {
-        {"bundle one folder down", ZipBuilder().bundle(QStringLiteral("release/Ambrano.app"), QStringLiteral("1.4")).build()},
-        {"climbing out", ZipBuilder().bundle(QStringLiteral("Ambrano.app"), QStringLiteral("1.4")).file(QStringLiteral("../escaped"), "e").build()},
-        {"program not executable", ZipBuilder().file(QStringLiteral("Ambrano.app/bin/ambrano"), "#!/bin/sh\n", 0644)
-            .file(QStringLiteral("Ambrano.app/share/ambrano/version"), "1.4").build()},
-        {"older archive replayed as newer", bundleZip(QStringLiteral("1.2"))},
+        {"bundle one folder down", ZipBuilder().bundle("release/Ambrano.app", "1.4").build()},
+        {"climbing out", ZipBuilder().bundle("Ambrano.app", "1.4").file("../escaped", "e").build()},
+        {"program not executable", ZipBuilder().file("Ambrano.app/bin/ambrano", "#!/bin/sh\n", 0644).file("Ambrano.app/share/ambrano/version", "1.4").build()},
+        {"older archive replayed as newer", bundleZip("1.2")},
     };
     for (const auto& [what, zip] : cases)
-        EXPECT_FALSE(installer(launcher)->install(zip, QStringLiteral("1.4"))) << what;
-    EXPECT_FALSE(installer(launcher)->install(bundleZip(QStringLiteral("1.4/../../x")), QStringLiteral("1.4/../../x")));
-    EXPECT_FALSE(QFileInfo::exists(root.path() + QStringLiteral("/tmp/escaped")) || QFileInfo::exists(root.path() + QStringLiteral("/x")));
+        EXPECT_FALSE(installer(launcher)->install(zip, "1.4")) << what;
+    EXPECT_FALSE(installer(launcher)->install(bundleZip("1.4/../../x"), "1.4/../../x"));
+    EXPECT_FALSE(QFileInfo::exists(root.path() + "/tmp/escaped") || QFileInfo::exists(root.path() + "/x"));
     // Not running from a bundle: updates belong to the package manager.
     auto packaged = installer(launcher);
-    packaged->setRunningExecutable(QStringLiteral("/usr/bin/ambrano"));
-    EXPECT_FALSE(packaged->install(bundleZip(), QStringLiteral("1.4")));
+    packaged->setRunningExecutable("/usr/bin/ambrano");
+    EXPECT_FALSE(packaged->install(bundleZip(), "1.4"));
     EXPECT_TRUE(launcher.calls().isEmpty());
+
+    // Someone else put a link where the work folder goes, pointing at files of ours: it is
+    // replaced, and the folder is fresh each time.
+    const QString work = root.path() + "/tmp/veskupdate-1.5";
+    ASSERT_TRUE(writeFile(root.path() + "/precious/file", "keep") && QFile::link(root.path() + "/precious", work));
+    ASSERT_TRUE(installer(launcher)->install(bundleZip("1.5"), "1.5"));
+    EXPECT_EQ(readFile(root.path() + "/precious/file"), "keep");
+    EXPECT_EQ(QFileInfo(work).permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther), 0);
+    ASSERT_TRUE(writeFile(work + "/left-behind", "x"));
+    ASSERT_TRUE(installer(launcher)->install(bundleZip("1.5"), "1.5"));
+    EXPECT_FALSE(QFileInfo::exists(work + "/left-behind"));
     // A script that cannot be started is a failure too: the app must not quit for nothing.
     launcher.refuse = true;
-    EXPECT_FALSE(installer(launcher)->install(bundleZip(), QStringLiteral("1.4")));
+    EXPECT_FALSE(installer(launcher)->install(bundleZip(), "1.4"));
 
-    EXPECT_EQ(BundleSwapInstaller::bundleForExecutable(QStringLiteral("/opt/x/../Ambrano.app/bin/./ambrano")), QStringLiteral("/opt/Ambrano.app"));
+    EXPECT_EQ(BundleSwapInstaller::bundleForExecutable("/opt/x/../Ambrano.app/bin/./ambrano"), QStringLiteral("/opt/Ambrano.app"));
     for (const char* outside : {"/opt/Ambrano.app/lib/ambrano", "/opt/Ambrano/bin/ambrano", "/.app/bin/ambrano", ""})
-        EXPECT_FALSE(BundleSwapInstaller::bundleForExecutable(QString::fromLatin1(outside))) << outside;
-}
-
-// Someone else put a link where the work folder goes, pointing at files of ours.
-TEST_F(BundleSwapInstallerTest, TheWorkFolderIsFreshAndNeverALink)
-{
-    const QString work = root.path() + QStringLiteral("/tmp/veskupdate-1.4");
-    ASSERT_TRUE(writeFile(root.path() + QStringLiteral("/precious/file"), "keep") && QDir().mkpath(root.path() + QStringLiteral("/tmp")));
-    ASSERT_TRUE(QFile::link(root.path() + QStringLiteral("/precious"), work));
-    ASSERT_TRUE(installer(launcher)->install(bundleZip(), QStringLiteral("1.4")));
-    EXPECT_EQ(readFile(root.path() + QStringLiteral("/precious/file")), "keep");
-    EXPECT_FALSE(QFileInfo(work).isSymLink());
-    EXPECT_EQ(QFileInfo(work).permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther), 0);
-    // A second installation of the same version starts from an empty folder.
-    ASSERT_TRUE(writeFile(work + QStringLiteral("/left-behind"), "x"));
-    ASSERT_TRUE(installer(launcher)->install(bundleZip(), QStringLiteral("1.4")));
-    EXPECT_FALSE(QFileInfo::exists(work + QStringLiteral("/left-behind")));
+        EXPECT_FALSE(BundleSwapInstaller::bundleForExecutable(outside)) << outside;
 }
