@@ -14,20 +14,19 @@ namespace {
 // open, but no I2C transfer works on them.
 struct FakeTree {
     QTemporaryDir dir;
-    QString classRoot = dir.path() + QStringLiteral("/class");
-    QString devRoot = dir.path() + QStringLiteral("/dev");
-    FakeTree() { QDir().mkpath(classRoot + QStringLiteral("/i2c-dev")); }
-    // ddc: "link:i2c-N" for a ddc link, "dir:i2c-N" for a DisplayPort AUX folder.
-    void connector(const char* name, const char* status, const QString& ddc = {})
+    QString classRoot = dir.path() + "/class", devRoot = dir.path() + "/dev";
+    FakeTree() { QDir().mkpath(classRoot + "/i2c-dev"); }
+    // adapter: "i2c-N" as the ddc link, "aux/i2c-N" as a DisplayPort AUX folder.
+    void connector(const QString& name, const char* status, const QString& adapter = {})
     {
-        const QString d = classRoot + QStringLiteral("/drm/") + QLatin1String(name);
-        writeFile(d + QStringLiteral("/status"), QByteArray(status) + '\n');
-        if (ddc.startsWith(QStringLiteral("link:")))
-            QFile::link(dir.path() + QStringLiteral("/devices/") + ddc.mid(5), d + QStringLiteral("/ddc"));
-        else if (ddc.startsWith(QStringLiteral("dir:")))
-            QDir().mkpath(d + u'/' + ddc.mid(4));
+        const QString d = classRoot + "/drm/" + name;
+        writeFile(d + "/status", QByteArray(status) + '\n');
+        if (adapter.startsWith("aux/"))
+            QDir().mkpath(d + adapter.mid(3));
+        else if (!adapter.isEmpty())
+            QFile::link(dir.path() + "/devices/" + adapter, d + "/ddc");
     }
-    void node(const char* name) const { writeFile(devRoot + u'/' + QLatin1String(name), "untouched"); }
+    void node(const char* name) const { writeFile(devRoot + u'/' + name, "untouched"); }
 };
 
 }  // namespace
@@ -35,12 +34,12 @@ struct FakeTree {
 TEST(I2CDevTransport, FindsConnectedExternalMonitorsWithAnOpenableAdapterAndWritesNoOtherNode)
 {
     FakeTree t;
-    t.connector("card0-eDP-1", "connected", QStringLiteral("link:i2c-1"));
-    t.connector("card0-DP-1", "connected", QStringLiteral("dir:i2c-5"));
-    t.connector("card0-DP-2", "disconnected", QStringLiteral("dir:i2c-6"));
-    t.connector("card0-HDMI-A-1", "connected", QStringLiteral("link:i2c-3"));
-    t.connector("card0-HDMI-A-2", "connected", QStringLiteral("link:i2c-9"));  // no node
-    t.connector("card0-VGA-1", "connected");                                   // no adapter
+    t.connector("card0-eDP-1", "connected", "i2c-1");
+    t.connector("card0-DP-1", "connected", "aux/i2c-5");
+    t.connector("card0-DP-2", "disconnected", "aux/i2c-6");
+    t.connector("card0-HDMI-A-1", "connected", "i2c-3");
+    t.connector("card0-HDMI-A-2", "connected", "i2c-9");  // no node
+    t.connector("card0-VGA-1", "connected");              // no adapter
     for (const char* n : {"i2c-1", "i2c-3", "i2c-5", "i2c-6"})
         t.node(n);
     I2CDevTransport transport(t.classRoot, t.devRoot);
@@ -57,23 +56,21 @@ TEST(I2CDevTransport, FindsConnectedExternalMonitorsWithAnOpenableAdapterAndWrit
     DDC::Reply reply {};
     EXPECT_NE(transport.writeI2C(services[0], DDC::CHIP, DDC::INPUT, msg.data(), msg.size()), 0);
     EXPECT_NE(transport.readI2C(services[0], DDC::CHIP, DDC::INPUT, reply.data(), DDC::replyLength), 0);
-    EXPECT_EQ(readFile(t.devRoot + QStringLiteral("/i2c-5")), "untouched");
+    EXPECT_EQ(readFile(t.devRoot + "/i2c-5"), "untouched");
     EXPECT_TRUE(transport.timing().checkReplies);  // a bare bus: the standard's pauses and retries
 
     // Available: an openable node of an adapter's name, with the module loaded.
     EXPECT_TRUE(transport.available());
     FakeTree other;
-    QDir().mkpath(other.devRoot + QStringLiteral("/i2c-3"));
+    QDir().mkpath(other.devRoot + "/i2c-3");
     other.node("i2c-x");
     EXPECT_FALSE(I2CDevTransport(other.classRoot, other.devRoot).available());
-    ASSERT_TRUE(QDir(t.classRoot + QStringLiteral("/i2c-dev")).removeRecursively());
+    ASSERT_TRUE(QDir(t.classRoot + "/i2c-dev").removeRecursively());
     EXPECT_FALSE(transport.available());
-}
 
-TEST(PanelConnectors, PanelNamesAreRecognised)
-{
-    for (const char* p : {"eDP-1", "edp-1-1", "LVDS1", "DSI-1", "LCD"})
-        EXPECT_TRUE(isPanelConnector(QString::fromLatin1(p))) << p;
-    for (const char* e : {"DP-1", "HDMI-A-1", "VGA-1", "Virtual-1"})
-        EXPECT_FALSE(isPanelConnector(QString::fromLatin1(e))) << e;
+    // The panel names the gamma, DDC and backlight backends agree on.
+    for (const char* panel : {"eDP-1", "edp-1-1", "LVDS1", "DSI-1", "LCD"})
+        EXPECT_TRUE(isPanelConnector(panel)) << panel;
+    for (const char* external : {"DP-1", "HDMI-A-1", "VGA-1", "Virtual-1"})
+        EXPECT_FALSE(isPanelConnector(external)) << external;
 }
