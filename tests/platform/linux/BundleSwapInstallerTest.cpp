@@ -2,14 +2,11 @@
 #include "platform/linux/BundleSwapInstaller.h"
 #include "platform/linux/DetachedProcessLauncher.h"
 #include "platform/linux/LibArchiveExtractor.h"
-
 #include "FakeProcessLauncher.h"
 #include "TestFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/ZipBuilder.h"
-
 #include <gtest/gtest.h>
-
 #include <QProcess>
 #include <QTemporaryDir>
 

@@ -1,11 +1,8 @@
 #include "brightness/DDC.h"
 #include "platform/linux/I2CDevTransport.h"
 #include "platform/linux/PanelConnectors.h"
-
 #include "TestFiles.h"
-
 #include <gtest/gtest.h>
-
 #include <QTemporaryDir>
 
 namespace {

@@ -1,13 +1,9 @@
 #include "platform/linux/LibArchiveExtractor.h"
-
 #include "TestFiles.h"
 #include "support/ZipBuilder.h"
-
 #include <gtest/gtest.h>
-
 #include <QDirIterator>
 #include <QTemporaryDir>
-
 #include <sys/stat.h>
 
 namespace {

@@ -1,12 +1,8 @@
 #include "platform/linux/ProcRunningApplications.h"
-
 #include "TestFiles.h"
-
 #include <gtest/gtest.h>
-
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <algorithm>
 
 namespace {
