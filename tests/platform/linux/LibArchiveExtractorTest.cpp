@@ -15,7 +15,6 @@ struct Extraction {
     {
         return QDir().mkpath(work) && writeFile(root.path() + "/a.zip", zip) && LibArchiveExtractor().extract(root.path() + "/a.zip", work);
     }
-    QByteArray read(const char* path) const { return readFile(work + u'/' + QLatin1String(path)); }
     bool workIsEmpty() const { return !QDirIterator(work, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden).hasNext(); }
 };
 
@@ -33,8 +32,8 @@ TEST(LibArchiveExtractor, UnpacksFilesLinksAndModesWithoutSetIdBits)
                       .symlink("A.app/Current", "lib")
                       .symlink("A.app/up", "Current/../bin/./ambrano")
                       .build()));
-    EXPECT_EQ(x.read("A.app/lib/libx.so"), "lib");
-    EXPECT_EQ(x.read("A.app/up"), "#!/bin/sh\n");
+    EXPECT_EQ(readFile(x.work + "/A.app/lib/libx.so"), "lib");
+    EXPECT_EQ(readFile(x.work + "/A.app/up"), "#!/bin/sh\n");
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(x.work + "/A.app/lib/libx.so.1").constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07100, 0100u);  // executable, but no set-id bits
@@ -69,9 +68,4 @@ TEST(LibArchiveExtractor, AnyHostileEntryRefusesTheWholeArchive)
         EXPECT_FALSE(x(archive)) << what;
         EXPECT_TRUE(x.workIsEmpty()) << what;
     }
-    // A good archive, but no folder to unpack into: none is made.
-    Extraction x;
-    ASSERT_TRUE(x(zip().build()));
-    EXPECT_FALSE(LibArchiveExtractor().extract(x.root.path() + "/a.zip", x.root.path() + "/nowhere"));
-    EXPECT_FALSE(QFileInfo::exists(x.root.path() + "/nowhere"));
 }

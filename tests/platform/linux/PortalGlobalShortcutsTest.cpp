@@ -12,13 +12,11 @@ class PortalStandIn : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
     Q_PROPERTY(uint version READ version)
-
 public:
     static inline const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
     uint version() const { return 1; }
 
     QStringList bound;  // "<session> <trigger>", one per BindShortcuts
-
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options)
     {
@@ -30,7 +28,6 @@ public slots:
             bound << session.path() + u' ' + shortcut.properties.value("preferred_trigger").toString();
         return respond(options, {});
     }
-
 private:
     QDBusObjectPath respond(const QVariantMap& options, const QVariantMap& results)
     {

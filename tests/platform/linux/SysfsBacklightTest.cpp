@@ -12,11 +12,9 @@
 class LogindStandIn : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
-
 public:
     QStringList calls;  // "<object path> <subsystem> <name> <value>"
     bool refuse = false;
-
 public slots:
     void SetBrightness(const QString& subsystem, const QString& name, uint value)
     {
@@ -49,25 +47,6 @@ const QDBusConnection noBus(QStringLiteral("ambrano-no-bus"));
 
 }  // namespace
 
-TEST(SysfsBacklightLevels, EveryIntegerSurvivesTheRoundTripAndLevelsAreClamped)
-{
-    for (int max : {1, 7, 937, 120000, 1000000}) {
-        int bad = 0;
-        for (int v = 0; v <= max; ++v)
-            bad += SysfsBacklight::levelToValue(SysfsBacklight::valueToLevel(v, max), max) != v;
-        EXPECT_EQ(bad, 0) << "max " << max;
-    }
-    EXPECT_EQ(SysfsBacklight::levelToValue(0.5f, 937), 469);  // 468.5 rounds up
-    EXPECT_EQ(SysfsBacklight::levelToValue(1.7f, 255), 255);
-    EXPECT_EQ(SysfsBacklight::levelToValue(-0.3f, 255), 0);
-    EXPECT_FALSE(SysfsBacklight::levelToValue(std::nanf(""), 255) || SysfsBacklight::levelToValue(0.5f, 0));
-    EXPECT_FLOAT_EQ(SysfsBacklight::valueToLevel(2000, 1000), 1.0f);
-    EXPECT_EQ(SysfsBacklight::parseValue("  4093\n"), 4093);
-    EXPECT_EQ(SysfsBacklight::parseValue("2147483647"), 2147483647);
-    for (const char* bad : {"", "-3", "12a", "2147483648", "99999999999"})
-        EXPECT_FALSE(SysfsBacklight::parseValue(bad)) << bad;
-}
-
 // With the ddcci driver loaded an external monitor shows up here too: the panel's steps must
 // never drive it. The device below a panel connector wins, then firmware, platform, raw.
 TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
@@ -91,14 +70,29 @@ TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
     }
 }
 
-// What is read is what is written to `brightness`, so the saved level comes back as the same
-// integer. Failures are reported and write nothing.
+// Levels map to the device's integers so that every one survives the round trip, and what is
+// read is what is written to `brightness`. Failures are reported and write nothing.
 TEST(SysfsBacklight, TheSavedLevelComesBackAsTheSameIntegerAndFailuresWriteNothing)
 {
+    for (int max : {1, 7, 937, 120000, 1000000}) {
+        int bad = 0;
+        for (int v = 0; v <= max; ++v)
+            bad += SysfsBacklight::levelToValue(SysfsBacklight::valueToLevel(v, max), max) != v;
+        EXPECT_EQ(bad, 0) << "max " << max;
+    }
+    EXPECT_EQ(SysfsBacklight::levelToValue(0.5f, 937), 469);  // 468.5 rounds up
+    EXPECT_EQ(SysfsBacklight::levelToValue(1.7f, 255), 255);
+    EXPECT_EQ(SysfsBacklight::levelToValue(-0.3f, 255), 0);
+    EXPECT_FALSE(SysfsBacklight::levelToValue(std::nanf(""), 255) || SysfsBacklight::levelToValue(0.5f, 0));
+    EXPECT_FLOAT_EQ(SysfsBacklight::valueToLevel(2000, 1000), 1.0f);
+    EXPECT_EQ(SysfsBacklight::parseValue("  4093\n"), 4093);
+    EXPECT_EQ(SysfsBacklight::parseValue("2147483647"), 2147483647);
+    for (const char* bad : {"", "-3", "12a", "2147483648", "99999999999"})
+        EXPECT_FALSE(SysfsBacklight::parseValue(bad)) << bad;
+
     FakeSysClass sys;
     sys.add("intel_backlight raw 19393", "7777");
-    // Adaptive backlight: the hardware runs below the level asked for. Restoring what it
-    // reports would shift the user's level on every round trip.
+    // Adaptive backlight: the hardware runs below the level asked for; restoring that would drift.
     sys.write("intel_backlight", "actual_brightness", "7000\n");
     const SysfsBacklight backlight(sys.dir.path(), noBus);
     const Backlight& b = backlight.functions();

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 
-// Makes the file's folder first.
 inline bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
