@@ -68,4 +68,7 @@ TEST(LibArchiveExtractor, AnyHostileEntryRefusesTheWholeArchive)
         EXPECT_FALSE(x(archive)) << what;
         EXPECT_TRUE(x.workIsEmpty()) << what;
     }
+    Extraction x;  // a good archive, but no folder to unpack into
+    ASSERT_TRUE(x(zip().build()));
+    EXPECT_FALSE(LibArchiveExtractor().extract(x.root.path() + "/a.zip", x.root.path() + "/nowhere"));
 }

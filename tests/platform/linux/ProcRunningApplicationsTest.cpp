@@ -51,9 +51,7 @@ TEST(ProcRunningApplications, ThisUsersLiveProgramsInPidOrderWithTheirFlatpakIds
     add(proc, 10, {.comm = "lunar-bin", .cmdline = "/app/bin/lunar-bin", .environ = "FLATPAK_ID=ignored.because.Info",
                      .flatpakInfo = "[Runtime]\r\nname=org.kde.Platform\r\n[Application]\r\nruntime=x\r\n name = fyi.Lunar.App \r\n"});
     add(proc, 11, {.comm = "helper", .cmdline = "helper", .environ = "PATH=/bin FLATPAK_ID=com.herf.Flux X=1"});
-    add(proc, 12, {.comm = "plain", .cmdline = "plain", .environ = "FLATPAK_ID=", .flatpakInfo = "[Application]\nname=\n"});
-    for (const char* notAProcess : {"self", "12ab", "0"})
-        QDir(proc.path()).mkpath(QLatin1String(notAProcess));
+    add(proc, 12, {.comm = "plain", .cmdline = "plain", .environ = "FLATPAK_ID=", .flatpakInfo = "name=stray\n[Application]\nname=\n"});
     // Names the kernel cut at 15 bytes are completed from the executable or the first argument.
     add(proc, 20, {"redshift-schedu", "redshift-scheduler", me, 'S', "/usr/bin/redshift-scheduler"});
     add(proc, 21, {"night-light-con", "/opt/night-light-control --x", me, 'S', "/usr/bin/python3.11"});  // a script
