@@ -28,7 +28,7 @@ struct FakeTree {
 
 }  // namespace
 
-TEST(I2CDevTransport, FindsConnectedExternalMonitorsWithAnOpenableAdapterAndWritesNoOtherNode)
+TEST(I2CDevTransport, FindsExternalMonitorsWithAnOpenableAdapterAndNeverWritesADeadNode)
 {
     FakeTree t;
     t.connector("card0-eDP-1", "connected", "i2c-1");
