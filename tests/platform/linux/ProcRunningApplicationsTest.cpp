@@ -49,7 +49,7 @@ TEST(ProcRunningApplications, ThisUsersLiveProgramsInPidOrderWithTheirFlatpakIds
     QFile::remove(proc.path() + QStringLiteral("/105/status"));  // ended while being read
     // The id is the [Application] section's name; the environment's only without one.
     add(proc, 10, {.comm = "lunar-bin", .cmdline = "/app/bin/lunar-bin", .environ = "FLATPAK_ID=ignored.because.Info",
-                     .flatpakInfo = "[Runtime]\r\nname=org.kde.Platform\r\n[Application]\r\nruntime=x\r\n name = fyi.Lunar.App \r\n"});
+                     .flatpakInfo = "[Runtime]\r\nname=org.kde.Platform\r\n[Application]\r\nruntime=x\r\nname=fyi.Lunar.App \r\n"});
     add(proc, 11, {.comm = "helper", .cmdline = "helper", .environ = "PATH=/bin FLATPAK_ID=com.herf.Flux X=1"});
     add(proc, 12, {.comm = "plain", .cmdline = "plain", .environ = "FLATPAK_ID=", .flatpakInfo = "name=stray\n[Application]\nname=\n"});
     // Names the kernel cut at 15 bytes are completed from the executable or the first argument.
