@@ -1,58 +1,78 @@
-#include "brightness/PWMSafe.h"
 #include "platform/linux/SysfsBacklight.h"
-
-#include "FakeDisplayServices.h"
-#include "LogindStandIn.h"
 #include "TestFiles.h"
 #include "support/PrivateBus.h"
-
 #include <gtest/gtest.h>
-
+#include <QDBusContext>
+#include <QDBusMessage>
 #include <QTemporaryDir>
-
 #include <cmath>
-#include <fcntl.h>
 #include <future>
-#include <unistd.h>
+
+// systemd-logind's session object, as far as the backend uses it.
+class LogindStandIn : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
+public:
+    QStringList calls;  // "<object path> <subsystem> <name> <value>"
+    bool refuse = false;
+public slots:
+    void SetBrightness(const QString& subsystem, const QString& name, uint value)
+    {
+        calls << QStringLiteral("%1 %2 %3 %4").arg(message().path(), subsystem, name).arg(value);
+        if (refuse)
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not in an active session"));
+    }
+};
 
 namespace {
 
-// A fake /sys/class with backlight devices in a temporary folder.
 struct FakeSysClass {
     QTemporaryDir dir;
-    QString root() const { return dir.path(); }
-    QString device(const char* name) const { return dir.path() + QStringLiteral("/backlight/") + QLatin1String(name); }
-    // parent: the device's parent as the kernel links it ("card0-eDP-1", "5-0037"); empty for none.
-    void add(const char* name, const QByteArray& type, const QByteArray& max, const QByteArray& level, const char* parent = "")
+    QString device(const QString& name) const { return dir.path() + "/backlight/" + name; }
+    // "<name> <type> <max> [<parent as the kernel links it: card0-eDP-1>]"
+    void add(const QString& spec, const QByteArray& level = "3")
     {
-        for (const auto& [file, text] : {std::pair {"type", type}, {"max_brightness", max}, {"actual_brightness", level}, {"brightness", level}})
-            write(name, file, text + '\n');
-        if (*parent)
-            QFile::link(QStringLiteral("../../devices/") + QLatin1String(parent), device(name) + QStringLiteral("/device"));
+        const QStringList f = spec.split(u' ');
+        for (const auto& [file, text] : {std::pair {"type", f[1].toUtf8()}, {"max_brightness", f[2].toUtf8()}, {"brightness", level}})
+            write(f[0], file, text + '\n');
+        if (f.size() > 3)
+            QFile::link("../../devices/" + f[3], device(f[0]) + "/device");
     }
-    void write(const char* name, const char* file, const QByteArray& text) const
-    {
-        ASSERT_TRUE(writeFile(device(name) + u'/' + QLatin1String(file), text));
-    }
-    QByteArray read(const char* name, const char* file) const { return readFile(device(name) + u'/' + QLatin1String(file)); }
+    void write(const QString& name, const char* file, const QByteArray& text) const { ASSERT_TRUE(writeFile(device(name) + u'/' + file, text)); }
+    QByteArray brightness(const QString& name) const { return readFile(device(name) + "/brightness"); }
 };
 
 const QDBusConnection noBus(QStringLiteral("ambrano-no-bus"));
 
-float level(const SysfsBacklight& b, std::int32_t* status = nullptr)
-{
-    float level = -1.0f;
-    const std::int32_t s = b.functions().getBrightness(0, &level);
-    if (status)
-        *status = s;
-    return level;
-}
-
 }  // namespace
 
-TEST(SysfsBacklightLevels, EveryIntegerSurvivesTheRoundTripAndLevelsAreClamped)
+// With the ddcci driver loaded an external monitor shows up here too: the panel's steps must
+// never drive it. The device below a panel connector wins, then firmware, platform, raw.
+TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
 {
-    for (int max : {1, 7, 255, 937, 4882, 19393, 120000, 1000000}) {
+    // Names sort so that a rank given wrongly would pick another device.
+    const std::pair<QStringList, QString> cases[] = {
+        {{"amdgpu_bl0 raw 255", "dell_backlight platform 15"}, "dell_backlight"},
+        {{"acer-wmi platform 15", "acpi_video0 firmware 100"}, "acpi_video0"},
+        {{"acpi_video0 firmware 100 LNXVIDEO:00", "amdgpu_bl0 raw 100 card0-DP-2", "amdgpu_bl1 raw 100 card1-eDP-1"}, "amdgpu_bl1"},
+        {{"acpi_video0 firmware 0", "acpi_video1 firmware x", "odd_backlight unknown 937", "raw_backlight raw 937"}, "raw_backlight"},
+        {{"ddcci5 firmware 100 5-0037"}, ""},
+    };
+    for (const auto& [devices, chosen] : cases) {
+        FakeSysClass sys;
+        for (const QString& d : devices)
+            sys.add(d);
+        const SysfsBacklight b(sys.dir.path(), noBus);
+        EXPECT_EQ(b.device(), chosen);
+        EXPECT_EQ(b.functions().setBrightness && b.functions().getBrightness, !chosen.isEmpty());
+    }
+}
+
+// Levels map to the device's integers so that every one survives the round trip, and what is
+// read is what is written to `brightness`. Failures are reported and write nothing.
+TEST(SysfsBacklight, TheSavedLevelComesBackAsTheSameIntegerAndFailuresWriteNothing)
+{
+    for (int max : {1, 7, 937, 120000, 1000000}) {
         int bad = 0;
         for (int v = 0; v <= max; ++v)
             bad += SysfsBacklight::levelToValue(SysfsBacklight::valueToLevel(v, max), max) != v;
@@ -61,117 +81,35 @@ TEST(SysfsBacklightLevels, EveryIntegerSurvivesTheRoundTripAndLevelsAreClamped)
     EXPECT_EQ(SysfsBacklight::levelToValue(0.5f, 937), 469);  // 468.5 rounds up
     EXPECT_EQ(SysfsBacklight::levelToValue(1.7f, 255), 255);
     EXPECT_EQ(SysfsBacklight::levelToValue(-0.3f, 255), 0);
-    EXPECT_FALSE(SysfsBacklight::levelToValue(std::nanf(""), 255));
-    EXPECT_FALSE(SysfsBacklight::levelToValue(0.5f, 0));
+    EXPECT_FALSE(SysfsBacklight::levelToValue(std::nanf(""), 255) || SysfsBacklight::levelToValue(0.5f, 0));
     EXPECT_FLOAT_EQ(SysfsBacklight::valueToLevel(2000, 1000), 1.0f);
-    EXPECT_EQ(SysfsBacklight::parseValue("  421\n"), 421);
-    for (const char* bad : {"", "\n", "abc", "-3", "12a", "4.5", "99999999999", "2147483648", "0x10", "1 2"})
+    EXPECT_EQ(SysfsBacklight::parseValue("  4093\n"), 4093);
+    EXPECT_EQ(SysfsBacklight::parseValue("2147483647"), 2147483647);
+    for (const char* bad : {"", "-3", "12a", "2147483648", "99999999999"})
         EXPECT_FALSE(SysfsBacklight::parseValue(bad)) << bad;
-}
 
-// With the ddcci driver loaded an external monitor shows up here too: the panel's steps must
-// never drive it. The device below a panel connector wins, then firmware, platform, raw.
-TEST(SysfsBacklight, TheBuiltinIsTheDeviceOnAPanelConnectorAndNeverADDCCIOne)
-{
-    struct Device {
-        const char* name;
-        QByteArray type, max;
-        const char* parent = "";
-    };
-    const struct {
-        std::vector<Device> devices;
-        const char* chosen;
-    } cases[] = {
-        {{{"amdgpu_bl0", "raw", "255"}, {"dell_backlight", "platform", "15"}}, "dell_backlight"},
-        {{{"amdgpu_bl0", "raw", "255"}, {"dell_backlight", "platform", "15"}, {"acpi_video0", "firmware", "100"}}, "acpi_video0"},
-        {{{"ddcci5", "raw", "100", "5-0037"}, {"intel_backlight", "raw", "100", "card0-eDP-1"}}, "intel_backlight"},
-        {{{"ddcci5", "raw", "100", "5-0037"}, {"nvidia_0", "raw", "100", "0000:01:00.0"}}, "nvidia_0"},
-        {{{"acpi_video0", "firmware", "100", "LNXVIDEO:00"}, {"amdgpu_bl1", "raw", "100", "card1-eDP-1"},
-             {"amdgpu_bl0", "raw", "100", "card0-DP-2"}},
-            "amdgpu_bl1"},
-        {{{"ddcci5", "firmware", "100", "5-0037"}}, ""},
-        {{{"acpi_video0", "firmware", "0"}, {"acpi_video1", "firmware", "garbage"}}, ""},
-        {{{"acpi_video0", "firmware", "0"}, {"odd_backlight", "", "937"}, {"raw_backlight", "raw", "937"}}, "raw_backlight"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.chosen);
-        FakeSysClass sys;
-        for (const Device& d : c.devices)
-            sys.add(d.name, d.type, d.max, "3", d.parent);
-        const SysfsBacklight b(sys.root(), noBus);
-        EXPECT_EQ(b.device(), QLatin1String(c.chosen));
-        EXPECT_EQ(bool(b.functions().setBrightness), *c.chosen != 0);
-        EXPECT_EQ(bool(b.functions().getBrightness), *c.chosen != 0);
-        EXPECT_FALSE(b.functions().enableALC || b.functions().alcEnabled);
-    }
-}
-
-TEST(SysfsBacklight, TheSavedLevelComesBackAsTheExactIntegerAndNothingElseIsWritten)
-{
     FakeSysClass sys;
-    sys.add("intel_backlight", "raw", "120000", "48213");
-    // Adaptive backlight: the hardware runs below the level asked for. What is written to
-    // `brightness` is what is read back, or each round trip would shift the user's level.
-    sys.write("intel_backlight", "actual_brightness", "40000\n");
-    const SysfsBacklight b(sys.root(), noBus);
-    const float saved = level(b);
-    EXPECT_NEAR(saved, 48213.0 / 120000.0, 1e-6);
-    ASSERT_EQ(b.functions().setBrightness(0, 1.0f), 0);
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "120000\n");
-    EXPECT_FLOAT_EQ(level(b), 1.0f);
-    ASSERT_EQ(b.functions().setBrightness(0, saved), 0);
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "48213\n");
+    sys.add("intel_backlight raw 19393", "7777");
+    // Adaptive backlight: the hardware runs below the level asked for; restoring that would drift.
+    sys.write("intel_backlight", "actual_brightness", "7000\n");
+    const SysfsBacklight backlight(sys.dir.path(), noBus);
+    const Backlight& b = backlight.functions();
+    float saved = -1.0f;
+    ASSERT_EQ(b.getBrightness(0, &saved), 0);
+    ASSERT_EQ(b.setBrightness(0, 1.0f), 0);
+    EXPECT_EQ(sys.brightness("intel_backlight"), "19393\n");
+    ASSERT_EQ(b.setBrightness(0, saved), 0);
+    EXPECT_EQ(sys.brightness("intel_backlight"), "7777\n");
 
-    // A value beyond the maximum reads as full, never more; garbage leaves the level untouched.
-    sys.write("intel_backlight", "brightness", "250000\n");
-    EXPECT_FLOAT_EQ(level(b), 1.0f);
-    sys.write("intel_backlight", "brightness", "\xff\xfe garbage");
-    std::int32_t status = 0;
-    EXPECT_FLOAT_EQ(level(b, &status), -1.0f);
-    EXPECT_NE(status, 0);
-
-    // Nothing is written without a valid range, a level or the device.
+    float level = -1.0f;
+    sys.write("intel_backlight", "brightness", "garbage");
+    EXPECT_TRUE(b.getBrightness(0, &level) != 0 && level == -1.0f);
     sys.write("intel_backlight", "brightness", "5\n");
-    for (const QByteArray max : {"0\n", "x\n"}) {
-        sys.write("intel_backlight", "max_brightness", max);
-        EXPECT_NE(b.functions().setBrightness(0, 1.0f), 0);
-        level(b, &status);
-        EXPECT_NE(status, 0);
-    }
+    sys.write("intel_backlight", "max_brightness", "0\n");
+    EXPECT_TRUE(b.setBrightness(0, 1.0f) != 0 && b.getBrightness(0, &level) != 0);
     sys.write("intel_backlight", "max_brightness", "100\n");
-    EXPECT_NE(b.functions().setBrightness(0, std::nanf("")), 0);
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "5\n");
-    ASSERT_EQ(b.functions().setBrightness(0, -1.0f), 0);
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "0\n");
-    ASSERT_TRUE(QDir(sys.device("intel_backlight")).removeRecursively());
-    EXPECT_NE(b.functions().setBrightness(0, 0.5f), 0);
-    EXPECT_FALSE(QFileInfo::exists(sys.device("intel_backlight")));  // not made again
-}
-
-// The controller over the real backend: pinned to the maximum, then back to the same integer.
-TEST(SysfsBacklight, TheControllerPinsAndRestoresThroughSysfs)
-{
-    FakeSysClass sys;
-    sys.add("intel_backlight", "raw", "19393", "7777");
-    const SysfsBacklight b(sys.root(), noBus);
-    FakeDisplayServices displays;
-    displays.addDisplay(1, true);
-    DDC ddc;
-    PWMSafe pwm;
-    pwm.setDisplayServices(&displays);
-    pwm.setDDC(&ddc);
-    pwm.setBacklight(b.functions());
-    pwm.setSleep([](std::chrono::microseconds) {});
-    pwm.enable();
-    EXPECT_EQ(pwm.state(), PWMState::active);
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "19393\n");
-    pwm.disable();
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "7777\n");
-    // A device that vanishes in between leaves the state off.
-    pwm.enable();
-    ASSERT_TRUE(QDir(sys.device("intel_backlight")).removeRecursively());
-    pwm.disable();
-    EXPECT_EQ(pwm.state(), PWMState::off);
+    EXPECT_NE(b.setBrightness(0, std::nanf("")), 0);
+    EXPECT_EQ(sys.brightness("intel_backlight"), "5\n");
 }
 
 TEST(SysfsBacklight, AReadOnlyBrightnessIsWrittenThroughLogindAndAWritableOneNever)
@@ -180,41 +118,33 @@ TEST(SysfsBacklight, AReadOnlyBrightnessIsWrittenThroughLogindAndAWritableOneNev
     ASSERT_FALSE(address.isEmpty()) << "no private dbus-daemon (package dbus)";
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());  // the backend's "system bus"
     QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("logind-stand-in"));
-    FakeSysClass sys;
-    LogindStandIn logind(sys.root() + QStringLiteral("/backlight"));
+    LogindStandIn logind;
+    const QString session = QStringLiteral("/org/freedesktop/login1/session/auto");
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.login1")));
-    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/login1/session/auto"), &logind, QDBusConnection::ExportAllSlots));
-    sys.add("intel_backlight", "raw", "937", "411");
-    const SysfsBacklight b(sys.root());
+    ASSERT_TRUE(bus.registerObject(session, &logind, QDBusConnection::ExportAllSlots));
+    FakeSysClass sys;
+    sys.add("intel_backlight raw 937");
+    const SysfsBacklight b(sys.dir.path());
     // Asked from another thread, as the controller's worker does, while the stand-in answers here.
     auto set = [&b](float level) {
         auto future = std::async(std::launch::async, [&] { return b.functions().setBrightness(0, level); });
         EXPECT_TRUE(waitFor([&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 10000));
         return future.get();
     };
-    EXPECT_EQ(set(1.0f), 0);
-    EXPECT_EQ(sys.read("intel_backlight", "brightness"), "937\n");
-    EXPECT_TRUE(logind.calls.isEmpty());
+    EXPECT_EQ(set(1.0f), 0);  // writable: logind is never asked
 
-    // As root, permission bits do not stop writes: the file becomes a link to a read-only
-    // kernel attribute instead, and the stand-in reports what it applied in actual_brightness.
-    const QString brightness = sys.device("intel_backlight") + QStringLiteral("/brightness");
-    const char* readOnly = "/sys/kernel/address_bits";
-    if (geteuid() != 0)
-        QFile::setPermissions(brightness, QFileDevice::ReadOwner);
-    else if (const int fd = ::open(readOnly, O_WRONLY); fd >= 0 || !QFile::remove(brightness) || !QFile::link(QLatin1String(readOnly), brightness)) {
-        ::close(fd);
+    // Read-only even for root: a link to a kernel attribute that takes no writes.
+    const QString readOnly = QStringLiteral("/sys/kernel/address_bits");
+    if (!QFileInfo::exists(readOnly))
         GTEST_SKIP() << "no read-only kernel attribute to stand for the device";
-    }
-    EXPECT_NE(SysfsBacklight(sys.root(), noBus).functions().setBrightness(0, 1.0f), 0);  // no logind to ask
+    const QString brightness = sys.device("intel_backlight") + QStringLiteral("/brightness");
+    ASSERT_TRUE(QFile::remove(brightness) && QFile::link(readOnly, brightness));
+    EXPECT_NE(SysfsBacklight(sys.dir.path(), noBus).functions().setBrightness(0, 1.0f), 0);  // no logind to ask
     EXPECT_EQ(set(411.0f / 937.0f), 0);
-    EXPECT_EQ(set(1.0f), 0);
-    EXPECT_EQ(logind.calls, (QStringList {QStringLiteral("/org/freedesktop/login1/session/auto backlight intel_backlight 411"),
-                                QStringLiteral("/org/freedesktop/login1/session/auto backlight intel_backlight 937")}));
-    EXPECT_EQ(sys.read("intel_backlight", "actual_brightness"), "937\n");
-    // logind refusing is a failed write, not a success.
-    logind.refuse = true;
+    EXPECT_EQ(logind.calls, QStringList {session + QStringLiteral(" backlight intel_backlight 411")});
+    logind.refuse = true;  // a refusal is a failed write, not a success
     EXPECT_NE(set(0.5f), 0);
-    EXPECT_EQ(sys.read("intel_backlight", "actual_brightness"), "937\n");
-    bus.unregisterObject(QStringLiteral("/org/freedesktop/login1/session/auto"));
+    bus.unregisterObject(session);
 }
+
+#include "SysfsBacklightTest.moc"

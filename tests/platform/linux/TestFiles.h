@@ -4,13 +4,10 @@
 #include <QDir>
 #include <QFile>
 
-// Writes the file whole, making its folder first; adds the permissions given.
-inline bool writeFile(const QString& path, const QByteArray& bytes, QFileDevice::Permissions extra = {})
+inline bool writeFile(const QString& path, const QByteArray& bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size()
-        && file.setPermissions(file.permissions() | extra);
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 inline QByteArray readFile(const QString& path)
