@@ -1,7 +1,6 @@
 #pragma once
-// The scripted Mac behind the stand-in SDK: what a test sets up, what the backends called, and the
-// system calls over it, with Apple's signatures. The private frameworks' functions are exported from
-// the test program for dlsym, as the system's images would.
+// The scripted Mac behind the stand-in SDK: what a test sets up, what the backends called, and the system
+// calls over it. The private frameworks' functions are exported for dlsym, as the system's images would.
 #include "StandInSDK.h"
 
 #include <algorithm>
@@ -20,15 +19,14 @@ struct ScriptedMac {
     struct Process { int pid; std::uint32_t ruid; std::string path; };  // path "": gone, or not ours to inspect
     using Key = std::pair<UInt32, UInt32>;  // key code, modifier mask
     using Table = std::vector<float>;
-
     std::vector<CGDirectDisplayID> displays {1, 2};  // the built-in panel, an external monitor
     std::vector<std::tuple<CGDirectDisplayID, Table, Table, Table>> tableWrites;  // red, green, blue
     int restores = 0;
     std::vector<std::pair<CGDisplayReconfigurationCallBack, void*>> callbacks;
     std::map<CGDirectDisplayID, std::pair<float, bool>> backlight {{1, {0.4F, true}}};  // level, ambient light compensation
     // Service names and "Location": the built-in panel's, one of the wrong kind, the monitor's, one without.
-    std::vector<std::pair<std::string, std::string>> registry {
-        {"DCPAVServiceProxy", "Embedded"}, {"AppleCLCD2", "External"}, {"DCPAVServiceProxy", "External"}, {"DCPAVServiceProxy", ""}};
+    std::vector<std::pair<std::string, std::string>> registry {{"DCPAVServiceProxy", "Embedded"}, {"AppleCLCD2", "External"},
+        {"DCPAVServiceProxy", "External"}, {"DCPAVServiceProxy", ""}};
     std::size_t walkAt = 0;  // the registry walk's next entry; handles: 1 the root, 2 the walk, 10 + i entry i
     // Get VCP Feature reply for luminance: max 100, current 50.
     std::vector<std::uint8_t> i2cReply {0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x32, 0x00, 0x00};
@@ -38,24 +36,22 @@ struct ScriptedMac {
     std::map<EventHotKeyRef, Key> hotKeys;
     std::map<EventHandlerRef, std::pair<EventHandlerUPP, void*>> hotKeyHandlers;  // those listening for presses
     std::pair<IOServiceInterestCallback, void*> power;
-    bool powerOnMainRunLoop = false;  // power messages arrive only then
+    bool powerOnRunLoop = false;  // power messages arrive only then
     std::vector<intptr_t> allowedPowerChanges;
     std::vector<Process> processes;
     int liveObjects = 0;  // CoreFoundation objects created and not yet released
     // Their addresses stand for the main run loop, the power port and its source, the application target.
-    int runLoop, notifyPort, powerSource, applicationTarget;
+    int runLoop, notifyPort, portSource, applicationTarget;
     static constexpr io_connect_t rootPowerPort = 4242, powerNotifier = 4243;
     intptr_t nextRef = 1;
-
     static const Object* object(CFTypeRef ref) { return static_cast<const Object*>(ref); }
-    const Object* create(CFTypeID type, std::string text, std::size_t entry = 0) { return ++liveObjects, new Object {type, text, entry}; }
+    const Object* create(Object o) { return ++liveObjects, new Object(std::move(o)); }
     bool exists(CGDirectDisplayID id) const { return std::ranges::count(displays, id) > 0; }
     const std::pair<std::string, std::string>& service(io_registry_entry_t entry) const { return registry.at(entry - 10); }
 };
 inline ScriptedMac mac;
 
 extern "C" {
-
 // CoreFoundation. Constant strings, and those a bundle hands out, live as long as the process.
 inline CFStringRef __CFStringMakeConstantString(const char* cStr)
 {
@@ -80,12 +76,12 @@ inline Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex size, CFS
 }
 inline CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* path, CFIndex length, Boolean)
 {
-    return (CFURLRef) mac.create(mac.urlType, std::string((const char*) path, length));
+    return (CFURLRef) mac.create({mac.urlType, std::string((const char*) path, length)});
 }
 inline CFBundleRef CFBundleCreate(CFAllocatorRef, CFURLRef url)
 {
     const std::string& path = mac.object(url)->text;
-    return std::filesystem::is_directory(path) ? (CFBundleRef) mac.create(mac.bundleType, path) : nullptr;
+    return std::filesystem::is_directory(path) ? (CFBundleRef) mac.create({mac.bundleType, path}) : nullptr;
 }
 // The string after <key>name</key> in the bundle's XML Info.plist.
 inline CFTypeRef CFBundleGetValueForInfoDictionaryKey(CFBundleRef bundle, CFStringRef key)
@@ -102,13 +98,9 @@ inline CFStringRef CFBundleGetIdentifier(CFBundleRef b)
 inline CFRunLoopRef CFRunLoopGetMain(void) { return (CFRunLoopRef) &mac.runLoop; }
 inline void CFRunLoopAddSource(CFRunLoopRef loop, CFRunLoopSourceRef source, CFRunLoopMode mode)
 {
-    mac.powerOnMainRunLoop |= loop == CFRunLoopGetMain() && source == (void*) &mac.powerSource && mode == kCFRunLoopCommonModes;
+    mac.powerOnRunLoop |= loop == CFRunLoopGetMain() && source == (void*) &mac.portSource && mode == kCFRunLoopCommonModes;
 }
-inline void CFRunLoopRemoveSource(CFRunLoopRef, CFRunLoopSourceRef source, CFRunLoopMode)
-{
-    mac.powerOnMainRunLoop &= source != (void*) &mac.powerSource;
-}
-
+inline void CFRunLoopRemoveSource(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode) { mac.powerOnRunLoop = false; }
 // Quartz Display Services.
 inline CGError CGGetActiveDisplayList(std::uint32_t max, CGDirectDisplayID* displays, std::uint32_t* count)
 {
@@ -116,9 +108,9 @@ inline CGError CGGetActiveDisplayList(std::uint32_t max, CGDirectDisplayID* disp
     std::copy_n(mac.displays.begin(), displays ? *count : 0, displays);
     return kCGErrorSuccess;
 }
-inline CGError CGSetDisplayTransferByTable(CGDirectDisplayID id, std::uint32_t size, const float* r, const float* g, const float* b)
+inline CGError CGSetDisplayTransferByTable(CGDirectDisplayID id, std::uint32_t n, const float* r, const float* g, const float* b)
 {
-    mac.tableWrites.emplace_back(id, ScriptedMac::Table(r, r + size), ScriptedMac::Table(g, g + size), ScriptedMac::Table(b, b + size));
+    mac.tableWrites.emplace_back(id, ScriptedMac::Table(r, r + n), ScriptedMac::Table(g, g + n), ScriptedMac::Table(b, b + n));
     return mac.exists(id) ? kCGErrorSuccess : kCGErrorNoneAvailable;
 }
 inline void CGDisplayRestoreColorSyncSettings(void) { ++mac.restores; }
@@ -133,7 +125,6 @@ inline CGError CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCa
 inline int CGDisplayIsBuiltin(CGDirectDisplayID id) { return mac.exists(id) && id == mac.displays[0]; }
 inline std::size_t CGDisplayPixelsWide(CGDirectDisplayID) { return 0; }
 inline std::size_t CGDisplayPixelsHigh(CGDirectDisplayID) { return 0; }
-
 // The private DisplayServices framework, looked up in this program: the built-in panel only.
 #define BACKLIGHT(name, type, body) [[gnu::used]] inline int name(CGDirectDisplayID id, type value) \
     { return mac.backlight.count(id) ? (body, 0) : 1; }
@@ -141,7 +132,6 @@ BACKLIGHT(DisplayServicesGetBrightness, float*, *value = mac.backlight[id].first
 BACKLIGHT(DisplayServicesSetBrightness, float, mac.backlight[id].first = value)
 BACKLIGHT(DisplayServicesAmbientLightCompensationEnabled, bool*, *value = mac.backlight[id].second)
 BACKLIGHT(DisplayServicesEnableAmbientLightCompensation, bool, mac.backlight[id].second = value)
-
 // IOKit registry: the display services sit deep in the tree, reached only recursively.
 inline const mach_port_t kIOMainPortDefault = MACH_PORT_NULL;
 inline io_registry_entry_t IORegistryGetRootEntry(mach_port_t) { return 1; }
@@ -161,13 +151,13 @@ inline CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, cons
     IOOptionBits)
 {
     const std::string& location = mac.service(entry).second;
-    return mac.object(key)->text == "Location" && !location.empty() ? mac.create(mac.stringType, location) : nullptr;
+    return mac.object(key)->text == "Location" && !location.empty() ? mac.create({mac.stringType, location}) : nullptr;
 }
 inline kern_return_t IOObjectRelease(io_object_t) { return KERN_SUCCESS; }
 // The private IOAVService functions, found by dlsym among the loaded images.
 [[gnu::used]] inline CFTypeRef IOAVServiceCreateWithService(CFAllocatorRef, io_service_t service)
 {
-    return mac.create(mac.avServiceType, {}, service - 10);
+    return mac.create({mac.avServiceType, {}, service - 10});
 }
 [[gnu::used]] inline IOReturn IOAVServiceWriteI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t address, void* in,
     std::uint32_t size)
@@ -182,7 +172,6 @@ inline kern_return_t IOObjectRelease(io_object_t) { return KERN_SUCCESS; }
     std::copy_n(mac.i2cReply.begin(), std::min<std::size_t>(size, mac.i2cReply.size()), static_cast<std::uint8_t*>(out));
     return mac.i2cReply.empty() ? 1 : KERN_SUCCESS;
 }
-
 // System power.
 inline io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* port, IOServiceInterestCallback callback,
     io_object_t* notifier)
@@ -192,21 +181,14 @@ inline io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef
     *notifier = mac.powerNotifier;
     return mac.rootPowerPort;
 }
-inline IOReturn IODeregisterForSystemPower(io_object_t* notifier)
-{
-    return *notifier == mac.powerNotifier ? (mac.power = {}, KERN_SUCCESS) : 1;
-}
+inline IOReturn IODeregisterForSystemPower(io_object_t* n) { return *n == mac.powerNotifier ? (mac.power = {}, 0) : 1; }
 inline IOReturn IOAllowPowerChange(io_connect_t port, intptr_t id)
 {
     return port == mac.rootPowerPort ? (mac.allowedPowerChanges.push_back(id), KERN_SUCCESS) : 1;
 }
 inline kern_return_t IOServiceClose(io_connect_t) { return KERN_SUCCESS; }
-inline CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef port)
-{
-    return port == (void*) &mac.notifyPort ? (CFRunLoopSourceRef) &mac.powerSource : nullptr;
-}
+inline CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef) { return (CFRunLoopSourceRef) &mac.portSource; }
 inline void IONotificationPortDestroy(IONotificationPortRef) {}
-
 // Carbon hot keys: a handler hears presses only if it listens for them on the application.
 inline EventTargetRef GetApplicationEventTarget(void) { return (EventTargetRef) &mac.applicationTarget; }
 inline OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount count, const EventTypeSpec* types,
@@ -227,7 +209,6 @@ inline OSStatus RegisterEventHotKey(UInt32 keyCode, UInt32 mods, EventHotKeyID, 
 }
 inline OSStatus RemoveEventHandler(EventHandlerRef ref) { return mac.hotKeyHandlers.erase(ref) ? noErr : -50; }
 inline OSStatus UnregisterEventHotKey(EventHotKeyRef ref) { return mac.hotKeys.erase(ref) ? noErr : -50; }
-
 // libproc.
 inline int proc_listpids(std::uint32_t type, std::uint32_t uid, void* buffer, int size)
 {
@@ -241,8 +222,9 @@ inline int proc_listpids(std::uint32_t type, std::uint32_t uid, void* buffer, in
 }
 inline int proc_pidpath(int pid, void* buffer, std::uint32_t size)
 {
-    const auto it = std::ranges::find_if(mac.processes, [&](const auto& p) { return p.pid == pid && !p.path.empty() && p.path.size() < size; });
-    return it == mac.processes.end() ? 0 : static_cast<int>(std::strlen(std::strcpy(static_cast<char*>(buffer), it->path.c_str())));
+    const auto it = std::ranges::find_if(mac.processes, [&](const auto& p) { return p.pid == pid && !p.path.empty(); });
+    if (it == mac.processes.end() || it->path.size() >= size)
+        return 0;
+    return static_cast<int>(std::strlen(std::strcpy(static_cast<char*>(buffer), it->path.c_str())));
 }
-
 }  // extern "C"

@@ -1,5 +1,4 @@
-// The macOS backends on the scripted Mac of tests/macos-stubs: what they ask of the system and
-// what they hand to the logic above.
+// The macOS backends on the scripted Mac of tests/macos-stubs: what they ask of it, what they hand on.
 #include "FakeMacSystem.h"
 
 #include "brightness/DDC.h"
@@ -17,14 +16,12 @@
 #include "support/TestEnvironment.h"
 #include "support/ZipBuilder.h"
 
-#include <gtest/gtest.h>
-
 #include <QProcess>
+#include <gtest/gtest.h>
 
 namespace {
 
-class MacBackend : public ::testing::Test {
-protected:
+struct MacBackend : ::testing::Test {
     void SetUp() override { mac = {}; }
     // Whatever a backend created it must have released by the time it is gone.
     void TearDown() override { EXPECT_EQ(mac.liveObjects, 0); }
@@ -45,8 +42,7 @@ TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
         const auto v = [](const auto& table) { return std::vector<float>(table.begin(), table.end()); };
         const auto write = [&](CGDirectDisplayID d) { return std::tuple(d, v(t.red), v(t.green), v(t.blue)); };
         EXPECT_EQ(mac.tableWrites, (std::vector {write(1), write(2)}));
-        // Announced before and after the change; only the second is one to re-apply, and the
-        // engine never runs inside the system's callback.
+        // Announced before and after a change: re-applied once, never inside the system's callback.
         const auto [reconfigured, userInfo] = mac.callbacks.at(0);
         reconfigured(2, kCGDisplayBeginConfigurationFlag, userInfo);
         reconfigured(2, kCGDisplaySetModeFlag, userInfo);
@@ -116,7 +112,7 @@ TEST_F(MacBackend, AHotKeyPressAndAWakeAreEachDeliveredOnceAfterTheSystemsDispat
         // Sleep is let through at once; only the wake is told.
         IOKitSleepWatcher watcher;
         watcher.setOnWake([&wakes] { ++wakes; });
-        ASSERT_TRUE(mac.power.first && mac.powerOnMainRunLoop);
+        ASSERT_TRUE(mac.power.first && mac.powerOnRunLoop);
         for (const std::uint32_t message : {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep, kIOMessageSystemWillPowerOn,
                  kIOMessageSystemHasPoweredOn})
             mac.power.first(mac.power.second, 0, message, reinterpret_cast<void*>(message & 0xFF));
@@ -135,7 +131,7 @@ TEST_F(MacBackend, AHotKeyPressAndAWakeAreEachDeliveredOnceAfterTheSystemsDispat
     }
     // Gone with the services: the hot key's registration and handler, the power notification.
     EXPECT_TRUE(mac.hotKeys.empty() && mac.hotKeyHandlers.empty());
-    EXPECT_FALSE(mac.power.first || mac.powerOnMainRunLoop);
+    EXPECT_FALSE(mac.power.first || mac.powerOnRunLoop);
 }
 
 TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
@@ -199,17 +195,14 @@ TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhate
     ASSERT_EQ(launcher.calls().size(), 1);
     EXPECT_EQ(launcher.calls()[0].program, QStringLiteral("/bin/bash"));
     EXPECT_EQ(launcher.calls()[0].arguments, (QStringList {script, "999999999", work + "/Ambrano.app", current}));
-    // The script itself, with the Mac programs standing in as shell functions.
-    QProcess bash;
-    bash.setWorkingDirectory(root.path());
-    bash.start(QStringLiteral("/bin/bash"), QStringList {QStringLiteral("-c"),
-        QStringLiteral("function /usr/bin/ditto { cp -R -- \"$1\" \"$2\"; }; function /usr/bin/xattr { :; }; "
-                       "function /usr/bin/open { printf %s \"$1\" > opened; }; source \"$0\" \"$@\"")} + launcher.calls()[0].arguments);
-    ASSERT_TRUE(bash.waitForFinished(20000));
+    // The script itself, run in its folder, with the Mac programs standing in as shell functions.
+    const QString stubs = QStringLiteral("cd \"${0%/*}\"; function /usr/bin/ditto { cp -R -- \"$1\" \"$2\"; }; "
+        "function /usr/bin/xattr { :; }; function /usr/bin/open { printf %s \"$1\" > opened; }; source \"$0\" \"$@\"");
+    QProcess::execute(QStringLiteral("/bin/bash"), QStringList {QStringLiteral("-c"), stubs} + launcher.calls()[0].arguments);
     EXPECT_EQ(readFile(current + QStringLiteral("/Contents/MacOS/Ambrano")), "new 1.4");
-    EXPECT_EQ(QString::fromUtf8(readFile(root.filePath(QStringLiteral("opened")))), current);
+    EXPECT_EQ(QString::fromUtf8(readFile(work + QStringLiteral("/opened"))), current);
     EXPECT_EQ(QDir(QFileInfo(current).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList {"Ambrano.app"});
-    EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("pwned"))));
+    EXPECT_FALSE(QFile::exists(work + QStringLiteral("/pwned")));
     for (const char* outside : {"/A/Ambrano.app/Contents/Other/Ambrano", "/A/Ambrano.app/Other/MacOS/x", "/A/.app/Contents/MacOS/x"})
         EXPECT_FALSE(MacInstaller::bundleForExecutable(QString::fromLatin1(outside))) << outside;
 }
