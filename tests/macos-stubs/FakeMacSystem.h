@@ -37,12 +37,12 @@ struct ScriptedMac {
     std::map<EventHandlerRef, std::pair<EventHandlerUPP, void*>> hotKeyHandlers;  // those listening for presses
     std::pair<IOServiceInterestCallback, void*> power;
     bool powerOnRunLoop = false;  // power messages arrive only then
-    std::vector<intptr_t> allowedPowerChanges;
+    std::vector<intptr_t> allowed;  // the power changes let through
     std::vector<Process> processes;
     int liveObjects = 0;  // CoreFoundation objects created and not yet released
     // Their addresses stand for the main run loop, the power port and its source, the application target.
     int runLoop, notifyPort, portSource, applicationTarget;
-    static constexpr io_connect_t rootPowerPort = 4242, powerNotifier = 4243;
+    static constexpr io_connect_t rootPort = 4242, powerNotifier = 4243;
     intptr_t nextRef = 1;
     static const Object* object(CFTypeRef ref) { return static_cast<const Object*>(ref); }
     const Object* create(Object o) { return ++liveObjects, new Object(std::move(o)); }
@@ -179,13 +179,10 @@ inline io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef
     mac.power = {callback, refcon};
     *port = (IONotificationPortRef) &mac.notifyPort;
     *notifier = mac.powerNotifier;
-    return mac.rootPowerPort;
+    return mac.rootPort;
 }
 inline IOReturn IODeregisterForSystemPower(io_object_t* n) { return *n == mac.powerNotifier ? (mac.power = {}, 0) : 1; }
-inline IOReturn IOAllowPowerChange(io_connect_t port, intptr_t id)
-{
-    return port == mac.rootPowerPort ? (mac.allowedPowerChanges.push_back(id), KERN_SUCCESS) : 1;
-}
+inline IOReturn IOAllowPowerChange(io_connect_t p, intptr_t id) { return p == mac.rootPort ? (mac.allowed.push_back(id), 0) : 1; }
 inline kern_return_t IOServiceClose(io_connect_t) { return KERN_SUCCESS; }
 inline CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef) { return (CFRunLoopSourceRef) &mac.portSource; }
 inline void IONotificationPortDestroy(IONotificationPortRef) {}
@@ -214,17 +211,16 @@ inline int proc_listpids(std::uint32_t type, std::uint32_t uid, void* buffer, in
 {
     std::vector<int> pids;
     for (const ScriptedMac::Process& p : mac.processes)
-        if (type == PROC_RUID_ONLY && p.ruid == uid)
+        if (type == PROC_RUID_ONLY && p.ruid == uid && (!buffer || pids.size() < size / sizeof(int)))
             pids.push_back(p.pid);
-    pids.resize(buffer ? std::min(pids.size(), static_cast<std::size_t>(size) / sizeof(int)) : pids.size());
-    std::copy_n(pids.begin(), buffer ? pids.size() : 0, static_cast<int*>(buffer));
+    std::ranges::copy(buffer ? pids : std::vector<int>(), static_cast<int*>(buffer));
     return static_cast<int>(pids.size() * sizeof(int));
 }
 inline int proc_pidpath(int pid, void* buffer, std::uint32_t size)
 {
-    const auto it = std::ranges::find_if(mac.processes, [&](const auto& p) { return p.pid == pid && !p.path.empty(); });
-    if (it == mac.processes.end() || it->path.size() >= size)
-        return 0;
-    return static_cast<int>(std::strlen(std::strcpy(static_cast<char*>(buffer), it->path.c_str())));
+    for (const ScriptedMac::Process& p : mac.processes)
+        if (p.pid == pid && !p.path.empty() && p.path.size() < size)
+            return std::strcpy(static_cast<char*>(buffer), p.path.c_str()), static_cast<int>(p.path.size());
+    return 0;
 }
 }  // extern "C"

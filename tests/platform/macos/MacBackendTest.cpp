@@ -90,9 +90,8 @@ TEST_F(MacBackend, DDCTalksOnlyToTheExternalMonitorsService)
     EXPECT_EQ(mac.transfers, (std::vector {to(set), to(set), to(get), to(get), to({})}));
     mac.i2cReply.clear();
     EXPECT_FALSE(ddc.readLuminance(services[0]));
-    std::uint8_t reply[12];  // to and from a service that is gone
-    EXPECT_EQ(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), -1);
-    EXPECT_EQ(transport.readI2C(nullptr, 0x37, 0x51, reply, 12), -1);
+    EXPECT_EQ(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), -1);  // to and from a service that is gone
+    EXPECT_EQ(transport.readI2C(nullptr, 0x37, 0x51, nullptr, 0), -1);
 }
 
 TEST_F(MacBackend, AHotKeyPressAndAWakeAreEachDeliveredOnceAfterTheSystemsDispatch)
@@ -103,33 +102,29 @@ TEST_F(MacBackend, AHotKeyPressAndAWakeAreEachDeliveredOnceAfterTheSystemsDispat
         hotKeys.installHandler({});
         hotKeys.installHandler([&presses] { ++presses; });  // the handler replaced, not installed again
         ASSERT_EQ(mac.hotKeyHandlers.size(), 1U);
-        // ⌃⌥⌘Z in the stored form goes to the system as it is.
-        const std::optional<HotKeyService::Ref> ref = hotKeys.registerHotKey(6, 0x1900);
+        const std::optional<HotKeyService::Ref> ref = hotKeys.registerHotKey(6, 0x1900);  // ⌃⌥⌘Z, passed on as stored
         ASSERT_TRUE(ref);
         EXPECT_EQ(mac.hotKeys.begin()->second, ScriptedMac::Key(6, 0x1900));
         const auto [pressed, userData] = mac.hotKeyHandlers.begin()->second;
         EXPECT_EQ(pressed(nullptr, nullptr, userData), noErr);
-        // Sleep is let through at once; only the wake is told.
         IOKitSleepWatcher watcher;
         watcher.setOnWake([&wakes] { ++wakes; });
         ASSERT_TRUE(mac.power.first && mac.powerOnRunLoop);
         for (const std::uint32_t message : {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep, kIOMessageSystemWillPowerOn,
                  kIOMessageSystemHasPoweredOn})
             mac.power.first(mac.power.second, 0, message, reinterpret_cast<void*>(message & 0xFF));
-        EXPECT_EQ(mac.allowedPowerChanges, (std::vector<intptr_t> {0x70, 0x80}));
+        EXPECT_EQ(mac.allowed, (std::vector<intptr_t> {0x70, 0x80}));
         EXPECT_EQ(std::pair(presses, wakes), std::pair(0, 0));
         spin(10);
         EXPECT_EQ(std::pair(presses, wakes), std::pair(1, 1));
-        // The recorder's key: the native key is the virtual key code; a lone modifier is none.
-        EXPECT_EQ(hotKeys.keyCodeOf(6, 0), 6U);
-        EXPECT_FALSE(hotKeys.keyCodeOf(0x37, 0));  // kVK_Command
+        EXPECT_EQ(hotKeys.keyCodeOf(6, 0), 6U);  // the recorder's key is the virtual key code
+        EXPECT_FALSE(hotKeys.keyCodeOf(0x37, 0));  // kVK_Command: a lone modifier is no key
         mac.takenHotKey = {49, 0x100};
         EXPECT_FALSE(hotKeys.registerHotKey(49, 0x100));
         hotKeys.unregisterHotKey(*ref);
         EXPECT_TRUE(mac.hotKeys.empty());
         EXPECT_TRUE(hotKeys.registerHotKey(0, 0x200));
     }
-    // Gone with the services: the hot key's registration and handler, the power notification.
     EXPECT_TRUE(mac.hotKeys.empty() && mac.hotKeyHandlers.empty());
     EXPECT_FALSE(mac.power.first || mac.powerOnRunLoop);
 }
