@@ -1,9 +1,10 @@
 #pragma once
-// The scripted Mac behind the stand-in SDK: what a test sets up, what the backends called, and the system
-// calls over it. The private frameworks' functions are exported for dlsym, as the system's images would.
-#include "StandInSDK.h"
-
+// The stand-in macOS SDK: the types and constants of CoreFoundation, CoreGraphics, IOKit, Carbon and
+// libproc that the macOS backends use, as Apple documents them, and the system calls over a scripted
+// Mac that a test sets up and inspects. The SDK's own header names include this; the private
+// frameworks' functions are exported from the test program for dlsym, as the system's images would.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,42 @@
 #include <string>
 #include <tuple>
 #include <vector>
+
+extern "C" {
+// CoreFoundation.
+typedef unsigned char Boolean, UInt8; typedef std::uint32_t UInt32, CFStringEncoding; typedef std::int32_t SInt32;
+typedef signed long CFIndex; typedef unsigned long CFTypeID; typedef const void* CFTypeRef;
+typedef const struct __CFAllocator* CFAllocatorRef; typedef const struct __CFString *CFStringRef, *CFRunLoopMode;
+typedef const struct __CFURL* CFURLRef; typedef struct __CFBundle* CFBundleRef; typedef struct __CFRunLoop* CFRunLoopRef;
+typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
+enum { kCFStringEncodingUTF8 = 0x08000100 };
+#define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
+// Quartz Display Services.
+typedef std::uint32_t CGDirectDisplayID, CGDisplayChangeSummaryFlags; typedef float CGGammaValue;
+enum CGError : std::int32_t { kCGErrorSuccess = 0, kCGErrorNoneAvailable = 1011 };
+enum : std::uint32_t { kCGDisplayBeginConfigurationFlag = (1 << 0), kCGDisplaySetModeFlag = (1 << 3) };
+typedef void (*CGDisplayReconfigurationCallBack)(CGDirectDisplayID, CGDisplayChangeSummaryFlags, void* userInfo);
+// IOKit: the registry walk, the notification port, system power.
+typedef int kern_return_t, IOReturn; typedef UInt32 IOOptionBits; typedef char io_name_t[128];
+typedef unsigned int mach_port_t, io_object_t, io_registry_entry_t, io_iterator_t, io_service_t, io_connect_t;
+typedef struct IONotificationPort* IONotificationPortRef;
+typedef void (*IOServiceInterestCallback)(void* refcon, io_service_t, std::uint32_t messageType, void* messageArgument);
+enum : int { KERN_SUCCESS = 0, MACH_PORT_NULL = 0, kIORegistryIterateRecursively = 0x00000001 };
+#define IO_OBJECT_NULL ((io_object_t)0)
+#define kIOServicePlane "IOService"
+enum : std::uint32_t { kIOMessageCanSystemSleep = 0xe0000270, kIOMessageSystemWillSleep = 0xe0000280,
+    kIOMessageSystemHasPoweredOn = 0xe0000300, kIOMessageSystemWillPowerOn = 0xe0000320 };
+// Carbon: the Event Manager's hot keys.
+typedef SInt32 OSStatus; typedef UInt32 OSType, OptionBits; typedef unsigned long ItemCount;
+enum { noErr = 0, eventHotKeyExistsErr = -9878, kEventClassKeyboard = 0x6B657962 /* 'keyb' */, kEventHotKeyPressed = 5 };
+typedef struct OpaqueEventRef* EventRef; typedef struct OpaqueEventHandlerRef* EventHandlerRef;
+typedef struct OpaqueEventHandlerCallRef* EventHandlerCallRef; typedef struct OpaqueEventTargetRef* EventTargetRef;
+typedef struct OpaqueEventHotKeyRef* EventHotKeyRef;
+struct EventTypeSpec { OSType eventClass; UInt32 eventKind; }; struct EventHotKeyID { OSType signature; UInt32 id; };
+typedef OSStatus (*EventHandlerUPP)(EventHandlerCallRef, EventRef, void* inUserData);
+// libproc (with the constants of <sys/proc_info.h>).
+enum { PROC_RUID_ONLY = 5, PROC_PIDPATHINFO_MAXSIZE = 4 * 1024 };
+}  // extern "C"
 
 struct ScriptedMac {
     // A CoreFoundation object: a string's text, a URL's or bundle's path, an AV service's registry entry.
@@ -41,13 +78,11 @@ struct ScriptedMac {
     std::vector<Process> processes;
     int liveObjects = 0;  // CoreFoundation objects created and not yet released
     // Their addresses stand for the main run loop, the power port and its source, the application target.
-    int runLoop, notifyPort, portSource, applicationTarget;
+    int runLoop, notifyPort, source, applicationTarget;
     static constexpr io_connect_t rootPort = 4242, powerNotifier = 4243;
     intptr_t nextRef = 1;
     static const Object* object(CFTypeRef ref) { return static_cast<const Object*>(ref); }
     const Object* create(Object o) { return ++liveObjects, new Object(std::move(o)); }
-    bool exists(CGDirectDisplayID id) const { return std::ranges::count(displays, id) > 0; }
-    const std::pair<std::string, std::string>& service(io_registry_entry_t entry) const { return registry.at(entry - 10); }
 };
 inline ScriptedMac mac;
 
@@ -98,20 +133,19 @@ inline CFStringRef CFBundleGetIdentifier(CFBundleRef b)
 inline CFRunLoopRef CFRunLoopGetMain(void) { return (CFRunLoopRef) &mac.runLoop; }
 inline void CFRunLoopAddSource(CFRunLoopRef loop, CFRunLoopSourceRef source, CFRunLoopMode mode)
 {
-    mac.powerOnRunLoop |= loop == CFRunLoopGetMain() && source == (void*) &mac.portSource && mode == kCFRunLoopCommonModes;
+    mac.powerOnRunLoop |= loop == CFRunLoopGetMain() && source == (void*) &mac.source && mode == kCFRunLoopCommonModes;
 }
 inline void CFRunLoopRemoveSource(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode) { mac.powerOnRunLoop = false; }
 // Quartz Display Services.
 inline CGError CGGetActiveDisplayList(std::uint32_t max, CGDirectDisplayID* displays, std::uint32_t* count)
 {
     *count = displays ? std::min<std::size_t>(max, mac.displays.size()) : mac.displays.size();
-    std::copy_n(mac.displays.begin(), displays ? *count : 0, displays);
-    return kCGErrorSuccess;
+    return std::copy_n(mac.displays.begin(), displays ? *count : 0, displays), kCGErrorSuccess;
 }
 inline CGError CGSetDisplayTransferByTable(CGDirectDisplayID id, std::uint32_t n, const float* r, const float* g, const float* b)
 {
     mac.tableWrites.emplace_back(id, ScriptedMac::Table(r, r + n), ScriptedMac::Table(g, g + n), ScriptedMac::Table(b, b + n));
-    return mac.exists(id) ? kCGErrorSuccess : kCGErrorNoneAvailable;
+    return std::ranges::count(mac.displays, id) ? kCGErrorSuccess : kCGErrorNoneAvailable;
 }
 inline void CGDisplayRestoreColorSyncSettings(void) { ++mac.restores; }
 inline CGError CGDisplayRegisterReconfigurationCallback(CGDisplayReconfigurationCallBack f, void* p)
@@ -122,7 +156,7 @@ inline CGError CGDisplayRemoveReconfigurationCallback(CGDisplayReconfigurationCa
 {
     return std::erase(mac.callbacks, std::pair {f, p}) ? kCGErrorSuccess : kCGErrorNoneAvailable;
 }
-inline int CGDisplayIsBuiltin(CGDirectDisplayID id) { return mac.exists(id) && id == mac.displays[0]; }
+inline int CGDisplayIsBuiltin(CGDirectDisplayID id) { return !mac.displays.empty() && id == mac.displays[0]; }
 inline std::size_t CGDisplayPixelsWide(CGDirectDisplayID) { return 0; }
 inline std::size_t CGDisplayPixelsHigh(CGDirectDisplayID) { return 0; }
 // The private DisplayServices framework, looked up in this program: the built-in panel only.
@@ -139,18 +173,17 @@ inline kern_return_t IORegistryEntryCreateIterator(io_registry_entry_t root, con
     io_iterator_t* walk)
 {
     mac.walkAt = (options & kIORegistryIterateRecursively) ? 0 : mac.registry.size();
-    *walk = 2;
-    return root == 1 && std::strcmp(plane, kIOServicePlane) == 0 ? KERN_SUCCESS : 1;
+    return *walk = 2, root == 1 && std::strcmp(plane, kIOServicePlane) == 0 ? KERN_SUCCESS : 1;
 }
 inline io_object_t IOIteratorNext(io_iterator_t) { return mac.walkAt < mac.registry.size() ? 10 + mac.walkAt++ : IO_OBJECT_NULL; }
 inline kern_return_t IORegistryEntryGetName(io_registry_entry_t entry, io_name_t name)
 {
-    return std::strncpy(name, mac.service(entry).first.c_str(), 127), KERN_SUCCESS;
+    return std::strncpy(name, mac.registry.at(entry - 10).first.c_str(), 127), KERN_SUCCESS;
 }
-inline CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t entry, const io_name_t, CFStringRef key, CFAllocatorRef,
+inline CFTypeRef IORegistryEntrySearchCFProperty(io_registry_entry_t e, const io_name_t, CFStringRef key, CFAllocatorRef,
     IOOptionBits)
 {
-    const std::string& location = mac.service(entry).second;
+    const std::string& location = mac.registry.at(e - 10).second;
     return mac.object(key)->text == "Location" && !location.empty() ? mac.create({mac.stringType, location}) : nullptr;
 }
 inline kern_return_t IOObjectRelease(io_object_t) { return KERN_SUCCESS; }
@@ -159,32 +192,29 @@ inline kern_return_t IOObjectRelease(io_object_t) { return KERN_SUCCESS; }
 {
     return mac.create({mac.avServiceType, {}, service - 10});
 }
-[[gnu::used]] inline IOReturn IOAVServiceWriteI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t address, void* in,
-    std::uint32_t size)
+[[gnu::used]] inline IOReturn IOAVServiceWriteI2C(CFTypeRef s, std::uint32_t chip, std::uint32_t at, void* in, std::uint32_t n)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(in);
-    return mac.transfers.emplace_back(mac.object(service)->entry, chip, address, std::vector(bytes, bytes + size)), KERN_SUCCESS;
+    return mac.transfers.emplace_back(mac.object(s)->entry, chip, at, std::vector(bytes, bytes + n)), KERN_SUCCESS;
 }
-[[gnu::used]] inline IOReturn IOAVServiceReadI2C(CFTypeRef service, std::uint32_t chip, std::uint32_t offset, void* out,
-    std::uint32_t size)
+[[gnu::used]] inline IOReturn IOAVServiceReadI2C(CFTypeRef s, std::uint32_t chip, std::uint32_t at, void* out, std::uint32_t n)
 {
-    mac.transfers.emplace_back(mac.object(service)->entry, chip, offset, std::vector<std::uint8_t>());
-    std::copy_n(mac.i2cReply.begin(), std::min<std::size_t>(size, mac.i2cReply.size()), static_cast<std::uint8_t*>(out));
+    mac.transfers.emplace_back(mac.object(s)->entry, chip, at, std::vector<std::uint8_t>());
+    std::copy_n(mac.i2cReply.begin(), std::min<std::size_t>(n, mac.i2cReply.size()), static_cast<std::uint8_t*>(out));
     return mac.i2cReply.empty() ? 1 : KERN_SUCCESS;
 }
 // System power.
-inline io_connect_t IORegisterForSystemPower(void* refcon, IONotificationPortRef* port, IOServiceInterestCallback callback,
-    io_object_t* notifier)
+inline io_connect_t IORegisterForSystemPower(void* ref, IONotificationPortRef* port, IOServiceInterestCallback f, io_object_t* n)
 {
-    mac.power = {callback, refcon};
+    mac.power = {f, ref};
     *port = (IONotificationPortRef) &mac.notifyPort;
-    *notifier = mac.powerNotifier;
+    *n = mac.powerNotifier;
     return mac.rootPort;
 }
 inline IOReturn IODeregisterForSystemPower(io_object_t* n) { return *n == mac.powerNotifier ? (mac.power = {}, 0) : 1; }
 inline IOReturn IOAllowPowerChange(io_connect_t p, intptr_t id) { return p == mac.rootPort ? (mac.allowed.push_back(id), 0) : 1; }
 inline kern_return_t IOServiceClose(io_connect_t) { return KERN_SUCCESS; }
-inline CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef) { return (CFRunLoopSourceRef) &mac.portSource; }
+inline CFRunLoopSourceRef IONotificationPortGetRunLoopSource(IONotificationPortRef) { return (CFRunLoopSourceRef) &mac.source; }
 inline void IONotificationPortDestroy(IONotificationPortRef) {}
 // Carbon hot keys: a handler hears presses only if it listens for them on the application.
 inline EventTargetRef GetApplicationEventTarget(void) { return (EventTargetRef) &mac.applicationTarget; }

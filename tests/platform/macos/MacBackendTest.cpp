@@ -133,8 +133,7 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
 {
     QTemporaryDir root;
     const QString flux = root.filePath(QStringLiteral("Flux.app"));
-    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"),
-        "<key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>夜光</string>"));
+    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"), "<key>CFBundleIdentifier</key><string>夜光</string>"));
     mac.processes = {
         {101, 501, (flux + QStringLiteral("/Contents/MacOS/Flux")).toStdString()},
         {102, 501, "/opt/homebrew/bin/redshift"},
