@@ -1,8 +1,7 @@
 #pragma once
-// The stand-in macOS SDK: the types and constants of CoreFoundation, CoreGraphics, IOKit, Carbon and
-// libproc that the macOS backends use, as Apple documents them, and the system calls over a scripted
-// Mac that a test sets up and inspects. The SDK's own header names include this; the private
-// frameworks' functions are exported from the test program for dlsym, as the system's images would.
+// The stand-in macOS SDK: the types and constants of CoreFoundation, CoreGraphics, IOKit, Carbon and libproc
+// that the macOS backends use, as Apple documents them, and the calls over a scripted Mac that a test sets up
+// and inspects. The test program exports the private frameworks' functions for dlsym, as the system would.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -47,7 +46,6 @@ struct EventTypeSpec { OSType eventClass; UInt32 eventKind; }; struct EventHotKe
 typedef OSStatus (*EventHandlerUPP)(EventHandlerCallRef, EventRef, void* inUserData);
 // libproc (with the constants of <sys/proc_info.h>).
 enum { PROC_RUID_ONLY = 5, PROC_PIDPATHINFO_MAXSIZE = 4 * 1024 };
-}  // extern "C"
 
 struct ScriptedMac {
     // A CoreFoundation object: a string's text, a URL's or bundle's path, an AV service's registry entry.
@@ -86,7 +84,6 @@ struct ScriptedMac {
 };
 inline ScriptedMac mac;
 
-extern "C" {
 // CoreFoundation. Constant strings, and those a bundle hands out, live as long as the process.
 inline CFStringRef __CFStringMakeConstantString(const char* cStr)
 {
@@ -203,7 +200,6 @@ inline kern_return_t IOObjectRelease(io_object_t) { return KERN_SUCCESS; }
     std::copy_n(mac.i2cReply.begin(), std::min<std::size_t>(n, mac.i2cReply.size()), static_cast<std::uint8_t*>(out));
     return mac.i2cReply.empty() ? 1 : KERN_SUCCESS;
 }
-// System power.
 inline io_connect_t IORegisterForSystemPower(void* ref, IONotificationPortRef* port, IOServiceInterestCallback f, io_object_t* n)
 {
     mac.power = {f, ref};
@@ -236,7 +232,6 @@ inline OSStatus RegisterEventHotKey(UInt32 keyCode, UInt32 mods, EventHotKeyID, 
 }
 inline OSStatus RemoveEventHandler(EventHandlerRef ref) { return mac.hotKeyHandlers.erase(ref) ? noErr : -50; }
 inline OSStatus UnregisterEventHotKey(EventHotKeyRef ref) { return mac.hotKeys.erase(ref) ? noErr : -50; }
-// libproc.
 inline int proc_listpids(std::uint32_t type, std::uint32_t uid, void* buffer, int size)
 {
     std::vector<int> pids;

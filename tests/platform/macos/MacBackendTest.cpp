@@ -1,6 +1,5 @@
 // The macOS backends on the scripted Mac of tests/macos-stubs: what they ask of it, what they hand on.
 #include "FakeMacSystem.h"
-
 #include "brightness/DDC.h"
 #include "engine/VeskEngine.h"
 #include "platform/linux/LibArchiveExtractor.h"
@@ -23,8 +22,7 @@ namespace {
 
 struct MacBackend : ::testing::Test {
     void SetUp() override { mac = {}; }
-    // Whatever a backend created it must have released by the time it is gone.
-    void TearDown() override { EXPECT_EQ(mac.liveObjects, 0); }
+    void TearDown() override { EXPECT_EQ(mac.liveObjects, 0); }  // all a backend created, released when it is gone
 };
 
 TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
@@ -62,8 +60,7 @@ TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
 TEST_F(MacBackend, TheBacklightReadsAndPinsTheBuiltInPanelOnly)
 {
     EXPECT_FALSE(DisplayServicesBacklight("/nonexistent/DisplayServices").functions().getBrightness);
-    const DisplayServicesBacklight backlight(nullptr);  // this program, which holds the stand-in functions
-    const Backlight& b = backlight.functions();
+    const Backlight b = DisplayServicesBacklight(nullptr).functions();  // this program, which holds the stand-ins
     float level = -1.0F;
     bool alc = false;
     EXPECT_EQ(std::pair(b.getBrightness(1, &level), b.alcEnabled(1, &alc)), std::pair(0, 0));
@@ -125,8 +122,7 @@ TEST_F(MacBackend, AHotKeyPressAndAWakeAreEachDeliveredOnceAfterTheSystemsDispat
         EXPECT_TRUE(mac.hotKeys.empty());
         EXPECT_TRUE(hotKeys.registerHotKey(0, 0x200));
     }
-    EXPECT_TRUE(mac.hotKeys.empty() && mac.hotKeyHandlers.empty());
-    EXPECT_FALSE(mac.power.first || mac.powerOnRunLoop);
+    EXPECT_TRUE(mac.hotKeys.empty() && mac.hotKeyHandlers.empty() && !mac.power.first && !mac.powerOnRunLoop);
 }
 
 TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
@@ -153,10 +149,9 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
 
 QByteArray bundleZip(const QByteArray& version, const QString& executable = QStringLiteral("Ambrano"), int mode = 0755)
 {
-    return ZipBuilder()
-        .file(QStringLiteral("Ambrano.app/Contents/Info.plist"), "<key>CFBundleShortVersionString</key><string>" + version + "</string>")
-        .file(QStringLiteral("Ambrano.app/Contents/MacOS/") + executable, "new " + version, mode)
-        .build();
+    const QByteArray plist = "<key>CFBundleShortVersionString</key><string>" + version + "</string>";
+    return ZipBuilder().file(QStringLiteral("Ambrano.app/Contents/Info.plist"), plist)
+        .file(QStringLiteral("Ambrano.app/Contents/MacOS/") + executable, "new " + version, mode).build();
 }
 
 TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhateverThePath)
@@ -197,8 +192,8 @@ TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhate
     EXPECT_EQ(QString::fromUtf8(readFile(work + QStringLiteral("/opened"))), current);
     EXPECT_EQ(QDir(QFileInfo(current).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList {"Ambrano.app"});
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/pwned")));
-    for (const char* outside : {"/A/Ambrano.app/Contents/Other/Ambrano", "/A/Ambrano.app/Other/MacOS/x", "/A/.app/Contents/MacOS/x"})
-        EXPECT_FALSE(MacInstaller::bundleForExecutable(QString::fromLatin1(outside))) << outside;
+    for (const char* path : {"/A/Ambrano.app/Contents/Other/Ambrano", "/A/Ambrano.app/Other/MacOS/x", "/A/.app/Contents/MacOS/x"})
+        EXPECT_FALSE(MacInstaller::bundleForExecutable(QString::fromLatin1(path))) << path;
 }
 
 }  // namespace
