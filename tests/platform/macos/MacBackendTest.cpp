@@ -1,5 +1,4 @@
-// The macOS backends on the scripted Mac of tests/macos-stubs: what they ask of it, what they hand on.
-#include "FakeMacSystem.h"
+#include "FakeMacSystem.h"  // the scripted Mac the backends run on
 #include "brightness/DDC.h"
 #include "engine/VeskEngine.h"
 #include "platform/linux/LibArchiveExtractor.h"
@@ -43,6 +42,7 @@ TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
         // Announced before and after a change: re-applied once, never inside the system's callback.
         const auto [reconfigured, userInfo] = mac.callbacks.at(0);
         reconfigured(2, kCGDisplayBeginConfigurationFlag, userInfo);
+        spin(VeskEngine::reconfigureDelayMs + 400);
         reconfigured(2, kCGDisplaySetModeFlag, userInfo);
         EXPECT_EQ(mac.tableWrites.size(), 2U);
         spin(VeskEngine::reconfigureDelayMs + 400);
