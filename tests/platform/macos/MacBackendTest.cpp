@@ -1,7 +1,4 @@
-// The macOS backends, compiled against the stand-in SDK, on the scripted Mac of
-// tests/macos-stubs: what they ask of the system and what they hand to the logic above.
-#include "FakeMacSystem.h"
-
+#include "FakeMacSystem.h"  // the scripted Mac the backends run on
 #include "brightness/DDC.h"
 #include "engine/VeskEngine.h"
 #include "platform/linux/LibArchiveExtractor.h"
@@ -12,24 +9,19 @@
 #include "platform/macos/LibprocRunningApplications.h"
 #include "platform/macos/MacInstaller.h"
 #include "platform/macos/QuartzDisplayServices.h"
-
 #include "FakeProcessLauncher.h"
 #include "TestFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/ZipBuilder.h"
 
-#include <gtest/gtest.h>
-
 #include <QProcess>
-#include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 namespace {
 
-class MacBackend : public ::testing::Test {
-protected:
+struct MacBackend : ::testing::Test {
     void SetUp() override { mac = {}; }
-    // Whatever a backend created it must have released by the time it is gone.
-    void TearDown() override { EXPECT_EQ(mac.liveObjects, 0); }
+    void TearDown() override { EXPECT_EQ(mac.liveObjects, 0); }  // all a backend created, released when it is gone
 };
 
 TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
@@ -45,35 +37,30 @@ TEST_F(MacBackend, EveryDisplayGetsTheEngineTablesUnchangedAndOffRestoresThem)
         engine.setEnabled(true);
         const TransferTables t = ColorModel::buildTables(100, 50);
         const auto v = [](const auto& table) { return std::vector<float>(table.begin(), table.end()); };
-        ASSERT_EQ(mac.tableWrites.size(), 2U);
-        for (std::size_t i = 0; i < 2; ++i) {
-            const TableWrite& w = mac.tableWrites[i];
-            EXPECT_EQ(std::tuple(w.display, w.red, w.green, w.blue), std::tuple(i + 1, v(t.red), v(t.green), v(t.blue)));
-        }
-        // Announced before and after the change; only the second is one to re-apply, and the
-        // engine never runs inside the system's callback.
-        mac.tableWrites.clear();
-        const auto [reconfigured, userInfo] = mac.reconfigurationCallbacks.at(0);
+        const auto write = [&](CGDirectDisplayID d) { return std::tuple(d, v(t.red), v(t.green), v(t.blue)); };
+        EXPECT_EQ(mac.tableWrites, (std::vector {write(1), write(2)}));
+        // Announced before and after a change: re-applied once, never inside the system's callback.
+        const auto [reconfigured, userInfo] = mac.callbacks.at(0);
         reconfigured(2, kCGDisplayBeginConfigurationFlag, userInfo);
-        reconfigured(2, kCGDisplaySetModeFlag, userInfo);
-        EXPECT_TRUE(mac.tableWrites.empty());
         spin(VeskEngine::reconfigureDelayMs + 400);
+        reconfigured(2, kCGDisplaySetModeFlag, userInfo);
         EXPECT_EQ(mac.tableWrites.size(), 2U);
+        spin(VeskEngine::reconfigureDelayMs + 400);
+        EXPECT_EQ(mac.tableWrites.size(), 4U);
         mac.restores = 0;
         engine.setEnabled(false);
         EXPECT_EQ(mac.restores, 1);
         mac.displays = {1};  // the monitor unplugged
-        EXPECT_EQ(std::pair(displays.setTransferTables(1, t), displays.setTransferTables(2, t)), std::pair(GammaResult::applied, GammaResult::unsupported));
-        engine.setDisplayServices(nullptr);
+        EXPECT_EQ(std::pair(displays.setTransferTables(1, t), displays.setTransferTables(2, t)),
+            std::pair(GammaResult::applied, GammaResult::unsupported));
     }
-    EXPECT_TRUE(mac.reconfigurationCallbacks.empty());
+    EXPECT_TRUE(mac.callbacks.empty());
 }
 
 TEST_F(MacBackend, TheBacklightReadsAndPinsTheBuiltInPanelOnly)
 {
     EXPECT_FALSE(DisplayServicesBacklight("/nonexistent/DisplayServices").functions().getBrightness);
-    const DisplayServicesBacklight backlight(nullptr);  // this program, which holds the stand-in functions
-    const Backlight& b = backlight.functions();
+    const Backlight b = DisplayServicesBacklight(nullptr).functions();  // this program, which holds the stand-ins
     float level = -1.0F;
     bool alc = false;
     EXPECT_EQ(std::pair(b.getBrightness(1, &level), b.alcEnabled(1, &alc)), std::pair(0, 0));
@@ -96,70 +83,53 @@ TEST_F(MacBackend, DDCTalksOnlyToTheExternalMonitorsService)
     ddc.writeLuminance(services[0], 100);
     EXPECT_EQ(ddc.readLuminance(services[0]), (Luminance {50, 100}));
     const std::vector<std::uint8_t> set {0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}, get {0x82, 0x01, 0x10, 0xAC};
-    std::vector<std::vector<std::uint8_t>> sent;
-    for (const Transfer& t : mac.transfers) {
-        EXPECT_EQ(std::tuple(t.entry, t.chip, t.dataAddress), std::tuple(2U, 0x37U, 0x51U));
-        sent.push_back(t.bytes);
-    }
-    EXPECT_EQ(sent, (std::vector<std::vector<std::uint8_t>> {set, set, get, get, {}}));
+    const auto to = [](const std::vector<std::uint8_t>& bytes) { return std::tuple(2UL, 0x37U, 0x51U, bytes); };
+    EXPECT_EQ(mac.transfers, (std::vector {to(set), to(set), to(get), to(get), to({})}));
     mac.i2cReply.clear();
     EXPECT_FALSE(ddc.readLuminance(services[0]));
-    std::uint8_t reply[12];  // to and from a service that is gone
-    EXPECT_EQ(std::pair(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), transport.readI2C(nullptr, 0x37, 0x51, reply, 12)), std::pair(-1, -1));
+    EXPECT_EQ(transport.writeI2C(nullptr, 0x37, 0x51, set.data(), 6), -1);  // to and from a service that is gone
+    EXPECT_EQ(transport.readI2C(nullptr, 0x37, 0x51, nullptr, 0), -1);
 }
 
-TEST_F(MacBackend, AHotKeyPressIsDeliveredOnceAfterTheSystemsDispatch)
+TEST_F(MacBackend, AHotKeyPressAndAWakeAreEachDeliveredOnceAfterTheSystemsDispatch)
 {
-    int presses = 0;
+    int presses = 0, wakes = 0;
     {
         CarbonHotKeys hotKeys;
         hotKeys.installHandler({});
         hotKeys.installHandler([&presses] { ++presses; });  // the handler replaced, not installed again
         ASSERT_EQ(mac.hotKeyHandlers.size(), 1U);
-        // ⌃⌥⌘Z in the stored form goes to the system as it is.
-        const std::optional<HotKeyService::Ref> ref = hotKeys.registerHotKey(6, 0x1900);
+        const std::optional<HotKeyService::Ref> ref = hotKeys.registerHotKey(6, 0x1900);  // ⌃⌥⌘Z, passed on as stored
         ASSERT_TRUE(ref);
-        EXPECT_EQ(mac.hotKeys.begin()->second, Key(6, 0x1900));
+        EXPECT_EQ(mac.hotKeys.begin()->second, ScriptedMac::Key(6, 0x1900));
         const auto [pressed, userData] = mac.hotKeyHandlers.begin()->second;
         EXPECT_EQ(pressed(nullptr, nullptr, userData), noErr);
-        EXPECT_EQ(presses, 0);
+        IOKitSleepWatcher watcher;
+        watcher.setOnWake([&wakes] { ++wakes; });
+        ASSERT_TRUE(mac.power.first && mac.powerOnRunLoop);
+        for (const std::uint32_t message : {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep, kIOMessageSystemWillPowerOn,
+                 kIOMessageSystemHasPoweredOn})
+            mac.power.first(mac.power.second, 0, message, reinterpret_cast<void*>(message & 0xFF));
+        EXPECT_EQ(mac.allowed, (std::vector<intptr_t> {0x70, 0x80}));
+        EXPECT_EQ(std::pair(presses, wakes), std::pair(0, 0));
         spin(10);
-        EXPECT_EQ(presses, 1);
-        // The recorder's key: the native key is the virtual key code; a lone modifier is none.
-        EXPECT_EQ(hotKeys.keyCodeOf(6, 0), 6U);
-        EXPECT_FALSE(hotKeys.keyCodeOf(0x37, 0));  // kVK_Command
+        EXPECT_EQ(std::pair(presses, wakes), std::pair(1, 1));
+        EXPECT_EQ(hotKeys.keyCodeOf(6, 0), 6U);  // the recorder's key is the virtual key code
+        EXPECT_FALSE(hotKeys.keyCodeOf(0x37, 0));  // kVK_Command: a lone modifier is no key
         mac.takenHotKey = {49, 0x100};
         EXPECT_FALSE(hotKeys.registerHotKey(49, 0x100));
         hotKeys.unregisterHotKey(*ref);
         EXPECT_TRUE(mac.hotKeys.empty());
         EXPECT_TRUE(hotKeys.registerHotKey(0, 0x200));
     }
-    // Gone with the service: its registration and its handler.
-    EXPECT_TRUE(mac.hotKeys.empty() && mac.hotKeyHandlers.empty());
-}
-
-TEST_F(MacBackend, WakeIsToldOnceAndSleepIsNeverHeldUp)
-{
-    int wakes = 0;
-    {
-        IOKitSleepWatcher watcher;
-        watcher.setOnWake([&wakes] { ++wakes; });
-        ASSERT_TRUE(mac.power.first && mac.powerOnMainRunLoop);
-        for (const std::uint32_t message : {kIOMessageCanSystemSleep, kIOMessageSystemWillSleep, kIOMessageSystemWillPowerOn, kIOMessageSystemHasPoweredOn})
-            mac.power.first(mac.power.second, 0, message, reinterpret_cast<void*>(message & 0xFF));
-        EXPECT_EQ(mac.allowedPowerChanges, (std::vector<intptr_t> {0x70, 0x80}));
-        EXPECT_EQ(wakes, 0);
-        spin(10);
-        EXPECT_EQ(wakes, 1);
-    }
-    EXPECT_FALSE(mac.power.first || mac.powerOnMainRunLoop);
+    EXPECT_TRUE(mac.hotKeys.empty() && mac.hotKeyHandlers.empty() && !mac.power.first && !mac.powerOnRunLoop);
 }
 
 TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
 {
     QTemporaryDir root;
     const QString flux = root.filePath(QStringLiteral("Flux.app"));
-    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"), "<key>CFBundleName</key><string>Flux</string><key>CFBundleIdentifier</key><string>夜光</string>"));
+    ASSERT_TRUE(writeFile(flux + QStringLiteral("/Contents/Info.plist"), "<key>CFBundleIdentifier</key><string>夜光</string>"));
     mac.processes = {
         {101, 501, (flux + QStringLiteral("/Contents/MacOS/Flux")).toStdString()},
         {102, 501, "/opt/homebrew/bin/redshift"},
@@ -179,10 +149,9 @@ TEST_F(MacBackend, RunningApplicationsAreNamedAfterTheirInnermostBundles)
 
 QByteArray bundleZip(const QByteArray& version, const QString& executable = QStringLiteral("Ambrano"), int mode = 0755)
 {
-    return ZipBuilder()
-        .file(QStringLiteral("Ambrano.app/Contents/Info.plist"), "<key>CFBundleShortVersionString</key><string>" + version + "</string>")
-        .file(QStringLiteral("Ambrano.app/Contents/MacOS/") + executable, "new " + version, mode)
-        .build();
+    const QByteArray plist = "<key>CFBundleShortVersionString</key><string>" + version + "</string>";
+    return ZipBuilder().file(QStringLiteral("Ambrano.app/Contents/Info.plist"), plist)
+        .file(QStringLiteral("Ambrano.app/Contents/MacOS/") + executable, "new " + version, mode).build();
 }
 
 TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhateverThePath)
@@ -209,27 +178,22 @@ TEST_F(MacBackend, TheInstallerStartsNothingForABadBundleAndSwapsAGoodOneInWhate
     for (const auto& [what, zip] : refused)
         EXPECT_FALSE(installer.install(zip, QStringLiteral("1.4"))) << what;
     EXPECT_TRUE(ran.isEmpty() && launcher.calls().isEmpty());
-
     ASSERT_TRUE(installer.install(bundleZip("1.4"), QStringLiteral("1.4")));
     const QString work = root.filePath(QStringLiteral("tmp/veskupdate-1.4")), script = work + QStringLiteral("/swap.sh");
     EXPECT_EQ(ran, (QStringList {"/usr/bin/xattr -dr com.apple.quarantine " + work + "/Ambrano.app", "/bin/chmod +x " + script}));
     ASSERT_EQ(launcher.calls().size(), 1);
     EXPECT_EQ(launcher.calls()[0].program, QStringLiteral("/bin/bash"));
     EXPECT_EQ(launcher.calls()[0].arguments, (QStringList {script, "999999999", work + "/Ambrano.app", current}));
-    // The script itself, with the Mac programs standing in as shell functions.
-    QProcess bash;
-    bash.setWorkingDirectory(root.path());
-    bash.start(QStringLiteral("/bin/bash"), QStringList {QStringLiteral("-c"),
-        QStringLiteral("function /usr/bin/ditto { cp -R -- \"$1\" \"$2\"; }; function /usr/bin/xattr { :; }; "
-                       "function /usr/bin/open { printf %s \"$1\" > opened; }; source \"$0\" \"$@\"")} + launcher.calls()[0].arguments);
-    ASSERT_TRUE(bash.waitForFinished(20000));
+    // The script itself, run in its folder, with the Mac programs standing in as shell functions.
+    const QString stubs = QStringLiteral("cd \"${0%/*}\"; function /usr/bin/ditto { cp -R -- \"$1\" \"$2\"; }; "
+        "function /usr/bin/xattr { :; }; function /usr/bin/open { printf %s \"$1\" > opened; }; source \"$0\" \"$@\"");
+    QProcess::execute(QStringLiteral("/bin/bash"), QStringList {QStringLiteral("-c"), stubs} + launcher.calls()[0].arguments);
     EXPECT_EQ(readFile(current + QStringLiteral("/Contents/MacOS/Ambrano")), "new 1.4");
-    EXPECT_EQ(QString::fromUtf8(readFile(root.filePath(QStringLiteral("opened")))), current);
+    EXPECT_EQ(QString::fromUtf8(readFile(work + QStringLiteral("/opened"))), current);
     EXPECT_EQ(QDir(QFileInfo(current).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList {"Ambrano.app"});
-    EXPECT_FALSE(QFile::exists(root.filePath(QStringLiteral("pwned"))));
-    EXPECT_EQ(MacInstaller::bundleForExecutable(QStringLiteral("/Applications/Ambrano.app/Contents/MacOS/Ambrano")), QStringLiteral("/Applications/Ambrano.app"));
-    for (const char* outside : {"/opt/Ambrano.app/bin/ambrano", "/A/Ambrano.app/Contents/Other/Ambrano", "/A/Ambrano.app/Other/MacOS/x", "/A/.app/Contents/MacOS/x", "/A/B/Contents/MacOS/x"})
-        EXPECT_FALSE(MacInstaller::bundleForExecutable(QString::fromLatin1(outside))) << outside;
+    EXPECT_FALSE(QFile::exists(work + QStringLiteral("/pwned")));
+    for (const char* path : {"/A/Ambrano.app/Contents/Other/Ambrano", "/A/Ambrano.app/Other/MacOS/x", "/A/.app/Contents/MacOS/x"})
+        EXPECT_FALSE(MacInstaller::bundleForExecutable(QString::fromLatin1(path))) << path;
 }
 
 }  // namespace
