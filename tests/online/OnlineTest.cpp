@@ -46,15 +46,13 @@ TEST(Fetch, CapsDeadlinesAndFailures)
     const QByteArray body(1000, 'b');
     const Fetch::Limits cap {1000, 5000, 0, "test body"};
     LoopbackServer server;
-    R overUnannounced {200, body + body, false};
-    overUnannounced.stallAfter = 1001;  // over the cap, then silence: stopped as it arrives, not at the end
     const struct { QString url; R answer; Fetch::Limits limits; F failure; QByteArray body; int status; } cases[] = {
         {"/fits", {200, body}, cap, F::none, body, 200}, {"/at-cap-unannounced", {200, body, false}, cap, F::none, body, 200},
-        {"/over-announced", R::stalling(body + 'b', 10), cap, F::tooLarge, {}, 0},  // stopped at the head
-        {"/over-unannounced", overUnannounced, cap, F::tooLarge, {}, 0},
+        {"/over-announced", {.body = body + 'b', .stallAfter = 10}, cap, F::tooLarge, {}, 0},  // stopped at the head
+        {"/over-unannounced", {.body = body + body, .sendLength = false, .stallAfter = 1001}, cap, F::tooLarge, {}, 0},
         {"/missing", {404, "gone"}, cap, F::none, "gone", 404},  // the status is the caller's business
-        {"/stalls", R::stalling(body, 10), {1 << 20, 0, 300, "stall"}, F::idle, {}, 0},
-        {"/silent", R::never(), {1 << 20, 300, 0, "silent"}, F::deadline, {}, 0},
+        {"/stalls", {.body = body, .stallAfter = 10}, {1 << 20, 0, 300, "stall"}, F::idle, {}, 0},
+        {"/silent", {.silent = true}, {1 << 20, 300, 0, "silent"}, F::deadline, {}, 0},
         {LoopbackServer().url("/gone"), {}, cap, F::network, {}, 0},
         {"file:///etc/hostname", {}, cap, F::badAddress, {}, 0}, {"http://", {}, cap, F::badAddress, {}, 0}};
     for (const auto& c : cases) {
@@ -70,7 +68,7 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         EXPECT_EQ(EventLog::shared().dump() != logBefore, c.failure != F::none && c.failure != F::network && c.failure != F::badAddress);
     }
     EXPECT_EQ(server.requests().size(), 7);  // nothing asked for the bad addresses
-    server.setFallback(LoopbackServer::Response::late("late", 200));
+    server.setFallback({.body = "late", .delayMs = 200});
     auto context = std::make_unique<QObject>();
     auto outcome = start(server.url(QStringLiteral("/x")), cap, context.get());
     ASSERT_TRUE(waitFor([&server] { return server.requests().size() == 8; }));
@@ -176,7 +174,7 @@ TEST_F(TipsTest, TheCachedFeedIsInForceBeforeTheNetworkAnswers)
     auto unset = make();
     unset->refreshRemote();
     spin(200);
-    EXPECT_EQ(server_.count(QStringLiteral("/tips.json")), 5);  // no address yet: nothing asked
+    EXPECT_EQ(server_.requests().count(QStringLiteral("/tips.json")), 5);  // no address yet: nothing asked
     EXPECT_EQ(next(*unset, {1, 0}).first, kFirstTip);
 }
 
@@ -281,7 +279,7 @@ TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
     const struct { QString url; R archive; QString signature, key; O outcome; } cases[] = {
         {"not a url", {200, zip_}, signature, key, O::badArchiveURL}, {"file:///etc/passwd", {200, zip_}, signature, key, O::badArchiveURL},
         {url, {200, zip_ + 'x', false}, signature, key, O::downloadFailed}, {url, {200, {}}, signature, key, O::downloadFailed},
-        {url, R::stalling(zip_, zip_.size() / 2), signature, key, O::downloadFailed},
+        {url, {.body = zip_, .stallAfter = zip_.size() / 2}, signature, key, O::downloadFailed},
         {url, {200, tampered}, signature, key, O::badSignature}, {url, {200, zip_}, signature.chopped(2), key, O::badSignature},
         {url, {200, zip_}, signature.left(44) + u'\n' + signature.mid(44), key, O::badSignature},
         {url, {200, zip_}, signature, Signature::encodeBase64(keys_.publicKey.left(31)), O::badSignature},

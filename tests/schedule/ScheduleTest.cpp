@@ -98,7 +98,7 @@ TEST(Geo, FailuresKeepTheStoredPlaceAGetStoresTheAnswerOnTheMainThreadAndTheLate
     const struct { QString url; LoopbackServer::Response answer; } failures[] = {
         {server.url(), {200, R"({"status":"fail","message":"reserved range"})"}},
         {server.url(), {200, R"({"lat":1,"lon":2,"city":")" + QByteArray(Geo::maxAnswerBytes, 'x') + R"("})"}},  // over the cap
-        {server.url(), LoopbackServer::Response::never()},
+        {server.url(), {.silent = true}},
         {QString(), {200, madrid}},  // an address that cannot be formed
     };
     for (const auto& [url, answer] : failures) {
@@ -111,13 +111,13 @@ TEST(Geo, FailuresKeepTheStoredPlaceAGetStoresTheAnswerOnTheMainThreadAndTheLate
         EXPECT_GE(clock.elapsed(), answer.silent ? 300 : 0);  // the time allowed, not less
         EXPECT_TRUE(stored(10.5, 20.25, "Before"));
     }
-    server.setFallback(madrid);
+    server.setFallback({200, madrid});
     detectAndWait(server.url() + QStringLiteral("/"), restore.ms);  // a trailing slash is harmless
     EXPECT_TRUE(results == std::vector<bool>{true} && stored(40.4, -3.7, "Madrid, Spain"));
     ASSERT_EQ(server.requestHeads().size(), 4);  // each asked once
     EXPECT_EQ(server.requestHeads().last().section(u'\r', 0, 0), QStringLiteral("GET /json/?fields=status,lat,lon,city,country HTTP/1.1"));
     // One lookup at once, another from a worker thread while the first is still waiting.
-    slow.setFallback(LoopbackServer::Response::late(R"({"lat":48.85,"lon":2.35,"city":"Paris","country":"France"})", 300));
+    slow.setFallback({.body = R"({"lat":48.85,"lon":2.35,"city":"Paris","country":"France"})", .delayMs = 300});
     Geo::setService(slow.url(), restore.ms);
     results.clear();
     detect();
