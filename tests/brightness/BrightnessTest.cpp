@@ -28,7 +28,7 @@ struct ThreadCheckingDisplays : FakeDisplayServices {
 };
 }  // namespace
 
-TEST(DDCMessages, TheBytesOnTheWireAndOnlyAChecksummedLuminanceReplyWithoutErrorIsValid)
+TEST(DDC, ChecksummedMessagesABufferedLinkAsksOnceABareBusChecksAndAsksAgainOneAcknowledgedSetIsEnough)
 {
     // The Get request and a Set of 100 are pinned by the traffic below.
     const std::pair<int, Bytes> sets[] = {{0, {0, 0, 0xA8}}, {0x1234, {0x12, 0x34, 0x8E}}, {70000, {0xFF, 0xFF, 0xA8}}, {-5, {0, 0, 0xA8}}};
@@ -44,10 +44,6 @@ TEST(DDCMessages, TheBytesOnTheWireAndOnlyAChecksummedLuminanceReplyWithoutError
     }
     EXPECT_TRUE(DDC::isNullMessage(busy) && !DDC::replyIsValid(busy));
     EXPECT_FALSE(DDC::isNullMessage(half) || DDC::isNullMessage({0x00, 0x00, 0xBE}));
-}
-
-TEST(DDCLink, ABufferedLinkAsksOnceABareBusChecksRepliesAndAsksAgainAndOneAcknowledgedSetIsEnough)
-{
     RecordingDDCTransport t;
     const DDCService s = t.addService("DP-1");
     const DDC ddc(&t);
@@ -105,7 +101,6 @@ TEST(PWMSafe, PinsAndPutsBackOnlyAcknowledgedLevelsAvailabilityAndRequestsOneAtA
         transport.monitors[connector] = {current, max, answers, acks}, transport.addService(connector);
     };
     const auto delivered = [&](size_t n) { return waitFor([&] { return states.size() >= n; }); };
-
     addPanel(7, 0.37f, true);  // not display 1, so that a display mixed up with its flag shows
     addPanel(8, 0.42f, false);
     addMonitor("DP-1", 35, 255);

@@ -16,7 +16,7 @@ void expectGains(const ChannelGains& g, const Case& c)
 }
 }  // namespace
 
-TEST(ColorModel, WarmthForKelvinTheGainsForWarmthAndTemperatureAndTablesScaledByBrightness)
+TEST(Engine, ColourArithmeticClampsWritesAndRestoresAnimatesOnA60HzGridReappliesAfterReconfigurationListsProblems)
 {
     const std::pair<double, double> kelvins[] = {{8000, 0}, {6500, 0}, {3750, 45}, {4000, 40.909091}, {2700, 62.181818}, {1000, 90}, {500, 90}};
     for (auto [kelvin, warmth] : kelvins)
@@ -35,10 +35,6 @@ TEST(ColorModel, WarmthForKelvinTheGainsForWarmthAndTemperatureAndTablesScaledBy
     for (int i : {0, 51, 255})
         expectGains({t.red[i], t.green[i], t.blue[i]}, {double(i), i / 510.0, i / 255.0 * 0.3277029, i / 255.0 * 0.1731527});
     EXPECT_EQ(ColorModel::buildTables(0, 400).red[255], 1.0f);  // held to 1
-}
-
-TEST(VeskEngine, ClampsWritesEveryDisplayAndRestoresAnimatesOnA60HzGridReappliesAfterReconfigurationAndListsProblems)
-{
     FakeDisplayServices displays;
     displays.addDisplay(1, true);
     displays.addDisplay(2);

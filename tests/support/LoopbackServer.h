@@ -42,8 +42,6 @@ public:
     void route(const QString& path, const QByteArray& body) { routes_[path] = Response {200, body}; }
     void setFallback(const Response& response) { fallback_ = response; }  // for every path without a route
     QStringList requests() const { return requests_; }
-    QStringList requestHeads() const { return heads_; }  // without the blank line that ends each
-    int heldCount() const { return static_cast<int>(held_.size()); }
     void releaseHeld()
     {
         for (const auto& [socket, response] : std::exchange(held_, {})) {
@@ -55,14 +53,10 @@ public:
 private:
     void read(QTcpSocket* socket)
     {
-        QByteArray& buffer = buffers_[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
+        const QByteArray buffer = socket->peek(socket->bytesAvailable());  // the head may come in pieces
+        if (!buffer.contains("\r\n\r\n"))
             return;
-        heads_.append(QString::fromLatin1(buffer.left(end)));
         requests_.append(QString::fromLatin1(buffer.left(buffer.indexOf("\r\n")).split(' ').value(1)));
-        buffers_.remove(socket);
         disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
         const Response response = routes_.value(requests_.last(), fallback_);
         if (response.hold)
@@ -84,7 +78,6 @@ private:
     QTcpServer server_;
     QHash<QString, Response> routes_;
     Response fallback_ {404, {}};
-    QStringList heads_, requests_;
-    QHash<QTcpSocket*, QByteArray> buffers_;
+    QStringList requests_;
     QList<std::pair<QPointer<QTcpSocket>, Response>> held_;
 };
