@@ -52,8 +52,8 @@ TEST(DDC, ChecksummedMessagesABufferedLinkAsksOnceABareBusChecksAndAsksAgainOneA
     EXPECT_FALSE(ddc.readLuminance(s) || ddc.readLuminance(s));  // a failed read, then a maximum of 0
     EXPECT_TRUE(ddc.writeLuminance(s, 100));
     std::string get = " p10000 w820110AC p10000 w820110AC p10000 r12";
-    EXPECT_EQ(t.trace(), get + get + get + " p10000 w8403100064CC p10000 w8403100064CC");
-    t.clear();  // a bare bus
+    EXPECT_EQ(t.trace, get + get + get + " p10000 w8403100064CC p10000 w8403100064CC");
+    t.trace.clear();  // a bare bus
     t.timingValue = I2CDevTransport::standardTiming();
     DDC::Reply corrupt = half;
     corrupt[7] = 0x63;
@@ -62,14 +62,14 @@ TEST(DDC, ChecksummedMessagesABufferedLinkAsksOnceABareBusChecksAndAsksAgainOneA
     EXPECT_TRUE(ddc.writeLuminance(s, 100));
     get = " p10000 w820110AC p10000 w820110AC p40000 r12";
     const std::string retry = " p50000" + get;
-    EXPECT_EQ(t.trace(), get + retry + retry + retry + " p10000 w8403100064CC p50000 w8403100064CC p50000");
+    EXPECT_EQ(t.trace, get + retry + retry + retry + " p10000 w8403100064CC p50000 w8403100064CC p50000");
     // A valid maximum of 0 and "unsupported" are final; silence is given up after four tries.
-    t.clear();
+    t.trace.clear();
     t.scriptedReplies = {{0, zeroMax}, {0, noControl}, {0, half}};
     EXPECT_FALSE(ddc.readLuminance(s) || ddc.readLuminance(s));
     t.scriptedReplies.clear();
     EXPECT_FALSE(ddc.readLuminance(s));
-    EXPECT_EQ(t.trace(), get + get + get + retry + retry + retry);
+    EXPECT_EQ(t.trace, get + get + get + retry + retry + retry);
     // One acknowledged write of the two is enough; without transport or service nothing happens.
     struct FirstOnly : RecordingDDCTransport {
         int writes = 0;
@@ -78,8 +78,8 @@ TEST(DDC, ChecksummedMessagesABufferedLinkAsksOnceABareBusChecksAndAsksAgainOneA
     EXPECT_TRUE(DDC(&firstOnly).writeLuminance(firstOnly.addService("DP-1"), 80));
     DDC bare;
     EXPECT_FALSE(bare.available() || !bare.externalServices().empty() || bare.readLuminance(s) || bare.writeLuminance(s, 50));
-    t.clear();
-    EXPECT_FALSE(ddc.readLuminance(nullptr) || ddc.writeLuminance(nullptr, 50) || !t.trace().empty());
+    t.trace.clear();
+    EXPECT_FALSE(ddc.readLuminance(nullptr) || ddc.writeLuminance(nullptr, 50) || !t.trace.empty());
 }
 
 TEST(PWMSafe, PinsAndPutsBackOnlyAcknowledgedLevelsAvailabilityAndRequestsOneAtATimeUntilQuitting)
@@ -109,15 +109,15 @@ TEST(PWMSafe, PinsAndPutsBackOnlyAcknowledgedLevelsAvailabilityAndRequestsOneAtA
     pwm.enable();  // the monitors are left as they are
     EXPECT_TRUE(pwm.state() == active && backlight.level(7) == 1.0f && backlight.level(8) == 1.0f && !backlight.alc(7));
     EXPECT_EQ(polls, 2);  // held at the first poll
-    EXPECT_EQ(transport.sets(), (Sets{{"DP-1", 255}, {"DP-1", 255}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
-    transport.clear();
+    EXPECT_EQ(transport.sets, (Sets{{"DP-1", 255}, {"DP-1", 255}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
+    transport.sets.clear();
     pwm.disable();
     EXPECT_TRUE(backlight.level(7) == 0.37f && backlight.alc(7) && backlight.level(8) == 0.42f && !backlight.alc(8)
         && pwm.savedBuiltin().empty() && pwm.savedALC().empty() && pwm.savedExternal().empty());
-    EXPECT_EQ(transport.sets(), (Sets{{"DP-1", 35}, {"DP-1", 35}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
+    EXPECT_EQ(transport.sets, (Sets{{"DP-1", 35}, {"DP-1", 35}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
     ASSERT_TRUE(delivered(5));
     EXPECT_EQ(states, (States{waiting, active, waiting, active, PWMState::off}));
-    polls = 0, states.clear(), displays.displays.clear(), transport.services.clear(), transport.clear();
+    polls = 0, states.clear(), displays.displays.clear(), transport.services.clear();
     displays.addDisplay(2);
     addMonitor("DP-1", 60, 100);
     EXPECT_TRUE(pwm.available());

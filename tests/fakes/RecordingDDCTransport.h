@@ -1,6 +1,7 @@
 #pragma once
 // A DDC transport that records the traffic and answers reads from a script, or else as the
-// simulated monitor on that connector, whose luminance a Set message changes.
+// simulated monitor on that connector, whose luminance a Set message changes. Not locked:
+// PWMSafe never overlaps its calls, and the tests read it once PWMSafe is idle.
 
 #include "brightness/DDC.h"
 #include "platform/DDCTransport.h"
@@ -11,7 +12,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -30,47 +30,36 @@ public:
     std::vector<DDCService> services;
     std::map<std::string, Monitor> monitors;  // by connector
     std::deque<std::pair<int, DDC::Reply>> scriptedReplies;
+    std::string trace;  // in short: " p10000" a pause, " w820110AC" a write, " r12" a read
+    Sets sets;          // the Set messages, as connector and value
 
     DDCService addService(const std::string& connector)
     {
         return services.emplace_back(std::make_shared<const DDCEndpoint>(DDCEndpoint {"/dev/" + connector, connector}));
     }
-    // The traffic in short: " p10000" a pause, " w820110AC" a write, " r12" a read.
-    std::string trace() const { const auto held = lock(); return trace_; }
-    Sets sets() const { const auto held = lock(); return sets_; }  // the Set messages, as connector and value
-    void clear()
-    {
-        const auto held = lock();
-        trace_.clear(), sets_.clear();
-    }
 
     bool available() override { return isAvailable; }
     std::vector<DDCService> externalServices() override { return services; }
     DDCTiming timing() const override { return timingValue; }
-    void pause(std::uint32_t microseconds) override
-    {
-        const auto held = lock();
-        trace_ += " p" + std::to_string(microseconds);
-    }
+    void pause(std::uint32_t microseconds) override { trace += " p" + std::to_string(microseconds); }
 
     int writeI2C(const DDCService& service, std::uint32_t chip, std::uint32_t dataAddress,
         const std::uint8_t* buffer, std::uint32_t length) override
     {
-        const auto held = lock();
         record(chip, dataAddress, " w" + QByteArray(reinterpret_cast<const char*>(buffer), length).toHex().toUpper().toStdString());
-        const bool set = length == 6;
-        if (set)
-            sets_.emplace_back(service->connector, buffer[3] * 256 + buffer[4]);
+        if (length == 6)
+            sets.emplace_back(service->connector, buffer[3] * 256 + buffer[4]);
         const auto it = monitors.find(service->connector);
-        if (it != monitors.end() && set && it->second.answers && it->second.acks)
+        if (it != monitors.end() && !it->second.acks)
+            return -1;
+        if (it != monitors.end() && length == 6)
             it->second.current = buffer[3] * 256 + buffer[4];
-        return it != monitors.end() && !it->second.acks ? -1 : 0;
+        return 0;
     }
 
     int readI2C(const DDCService& service, std::uint32_t chip, std::uint32_t dataAddress,
         std::uint8_t* buffer, std::uint32_t length) override
     {
-        const auto held = lock();
         record(chip, dataAddress, " r" + std::to_string(length));
         int status = -1;
         DDC::Reply reply {};
@@ -89,12 +78,8 @@ public:
     }
 
 private:
-    std::lock_guard<std::mutex> lock() const { return std::lock_guard(mutex_); }
     void record(std::uint32_t chip, std::uint32_t dataAddress, const std::string& what)
     {
-        trace_ += (chip == DDC::CHIP && dataAddress == DDC::INPUT ? "" : " wrong address") + what;
+        trace += (chip == DDC::CHIP && dataAddress == DDC::INPUT ? "" : " wrong address") + what;
     }
-    mutable std::mutex mutex_;
-    std::string trace_;
-    Sets sets_;
 };
