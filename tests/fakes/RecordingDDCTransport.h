@@ -5,9 +5,7 @@
 
 #include "brightness/DDC.h"
 #include "platform/DDCTransport.h"
-
 #include <QByteArray>
-
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -20,8 +18,7 @@ class RecordingDDCTransport : public DDCTransport {
 public:
     struct Monitor {
         int current = 50, max = 100;
-        bool answers = true;  // replies to Get requests
-        bool acks = true;     // acknowledges writes; with DDC/CI off in its menu it does neither
+        bool answers = true, acks = true;  // replies to Get requests; acknowledges writes (neither with DDC/CI off)
     };
     using Sets = std::vector<std::pair<std::string, int>>;
 

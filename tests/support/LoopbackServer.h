@@ -34,10 +34,7 @@ public:
         });
     }
 
-    QString url(const QString& path = {}) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
-    }
+    QString url(const QString& path = {}) const { return "http://127.0.0.1:" + QString::number(server_.serverPort()) + path; }
     void route(const QString& path, const Response& response) { routes_[path] = response; }
     void route(const QString& path, const QByteArray& body) { routes_[path] = Response {200, body}; }
     void setFallback(const Response& response) { fallback_ = response; }  // for every path without a route

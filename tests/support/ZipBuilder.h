@@ -5,13 +5,12 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-
 #include <archive.h>
 #include <archive_entry.h>
 
 class ZipBuilder {
 public:
-    ZipBuilder& file(const QString& path, const QByteArray& content, int mode = 0644) { return add({path, content, AE_IFREG, mode}); }
+    ZipBuilder& file(const QString& path, const QByteArray& data, int mode = 0644) { return add({path, data, AE_IFREG, mode}); }
     ZipBuilder& folder(const QString& path, int mode = 0755) { return add({path, {}, AE_IFDIR, mode}); }
     ZipBuilder& symlink(const QString& path, const QString& target) { return add({path, {}, AE_IFLNK, 0777, target}); }
     // An installable bundle: <name>/bin/ambrano (a shell script that records its start in
@@ -51,12 +50,7 @@ public:
     }
 
 private:
-    struct Entry {
-        QString path;
-        QByteArray content;
-        int type = 0, mode = 0;
-        QString target = {};
-    };
+    struct Entry { QString path; QByteArray content; int type = 0, mode = 0; QString target = {}; };
     ZipBuilder& add(const Entry& entry) { return entries_.append(entry), *this; }
     QList<Entry> entries_;
 };
