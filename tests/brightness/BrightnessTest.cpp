@@ -16,6 +16,7 @@ const DDC::Reply half{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x32
 const DDC::Reply noControl{0x6E, 0x88, 0x02, 0x01, 0x10, 0x00, 0x00, 0x64, 0x00, 0x32, 0xF3};
 const DDC::Reply zeroMax{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x32, 0x96};
 const DDC::Reply busy{0x6E, 0x80, 0xBE};
+const DDC::Reply corrupt{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x63, 0x00, 0x32, 0xF2};  // the maximum changed in transit
 using States = std::vector<PWMState>;
 using Sets = RecordingDDCTransport::Sets;
 constexpr PWMState waiting = PWMState::waiting, active = PWMState::active, unsupported = PWMState::unsupported;
@@ -55,8 +56,6 @@ TEST(DDC, ChecksummedMessagesABufferedLinkAsksOnceABareBusChecksAndAsksAgainOneA
     EXPECT_EQ(t.trace, get + get + get + " p10000 w8403100064CC p10000 w8403100064CC");
     t.trace.clear();  // a bare bus
     t.timingValue = I2CDevTransport::standardTiming();
-    DDC::Reply corrupt = half;
-    corrupt[7] = 0x63;
     t.scriptedReplies = {{0, busy}, {0, corrupt}, {-1, {}}, {0, half}};
     EXPECT_EQ(ddc.readLuminance(s), (Luminance{50, 100}));
     EXPECT_TRUE(ddc.writeLuminance(s, 100));

@@ -16,10 +16,8 @@
 
 class RecordingDDCTransport : public DDCTransport {
 public:
-    struct Monitor {
-        int current = 50, max = 100;
-        bool answers = true, acks = true;  // replies to Get requests; acknowledges writes (neither with DDC/CI off)
-    };
+    // answers: replies to Get requests; acks: acknowledges writes (neither with DDC/CI off in its menu)
+    struct Monitor { int current = 50, max = 100; bool answers = true, acks = true; };
     using Sets = std::vector<std::pair<std::string, int>>;
 
     bool isAvailable = true;

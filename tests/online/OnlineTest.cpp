@@ -84,7 +84,6 @@ TEST(Tips, BuiltInAndRemoteMessagesStrictlyDecodedAndTheCachedFeedInForceBeforeT
     const QString cache = settings.folder() + "/Halvex/tips.json";
     LoopbackServer server;
     QList<int> values, bounds;
-    // Scripted draws; fetched once if told.
     const auto make = [&](const QString& path = "/REPLACE/tips.json", bool fetch = false) {
         Localization::shared().set(Lang::en);
         auto tips = std::make_unique<Tips>(server.url(path));
@@ -284,7 +283,6 @@ TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
     EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 0\nupdate: signature OK, installing 1.4|1.4|1.4|1"));
 }
 
-// The publisher's side: keys, signature and manifest from the release tool, accepted by the app.
 TEST_F(UpdaterTest, TheReleaseToolMakesUpdatesTheAppAccepts)
 {
     const QString tool = qEnvironmentVariable("AMBRANO_RELEASE_TOOL"), dir = settings_.folder();

@@ -10,7 +10,6 @@
 #include "support/LoopbackServer.h"
 #include "support/TestEnvironment.h"
 #include <gtest/gtest.h>
-#include <QElapsedTimer>
 #include <cmath>
 #include <ctime>
 
@@ -97,11 +96,10 @@ TEST(Geo, DecodesFiniteCoordinatesFailuresKeepTheStoredPlaceAnswersStoredOnTheMa
     for (const auto& [url, answer] : failures) {
         SCOPED_TRACE(answer.body.left(30).toStdString());
         server.setFallback(answer);
-        QElapsedTimer clock;
-        clock.start();
+        const QDeadlineTimer allowed(300);
         detectAndWait(url, 300);
         EXPECT_EQ(results, std::vector<bool>{false});
-        EXPECT_GE(clock.elapsed(), answer.silent ? 300 : 0);  // the time allowed, not less
+        EXPECT_TRUE(!answer.silent || allowed.hasExpired());  // the time allowed, not less
         EXPECT_TRUE(stored(10.5, 20.25, "Before"));
     }
     server.setFallback({200, madrid});
@@ -215,8 +213,7 @@ TEST(SolarCalc, SunriseAndSunsetOnTheLocalDayOfTheRequest)
         {"Europe/Oslo", 69.65, 18.96, {2025, 3, 20}, {5, 45}, {18, 0}},
         {"Europe/Oslo", 69.65, 18.96, {2025, 6, 21}, none, none},  // midnight sun
         {"Europe/Oslo", 69.65, 18.96, {2025, 12, 21}, none, none},  // polar night
-        {"UTC", -90, 45, {2025, 9, 23}, none, none},
-        {"UTC", kNaN, 0, {2025, 6, 21}, none, none},
+        {"UTC", -90, 45, {2025, 9, 23}, none, none}, {"UTC", kNaN, 0, {2025, 6, 21}, none, none},
         {"UTC", 40, -inf, {2025, 6, 21}, none, none},
     };
     for (const Case& c : cases) {

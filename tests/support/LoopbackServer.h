@@ -41,10 +41,9 @@ public:
     QStringList requests() const { return requests_; }
     void releaseHeld()
     {
-        for (const auto& [socket, response] : std::exchange(held_, {})) {
+        for (const auto& [socket, response] : std::exchange(held_, {}))
             if (socket)
                 send(socket, response);
-        }
     }
 
 private:
