@@ -1,5 +1,4 @@
-// Two versions split at the first newline. The order must be an order: compare(a, a) is 0 and
-// swapping flips the sign.
+// Two versions split at the first newline. An order: compare(a, a) is 0, swapping flips the sign.
 #include "online/Updater.h"
 #include <cstdlib>
 

@@ -11,25 +11,14 @@
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
-using Event = RecordingDDCTransport::Event;
 // Replies as a monitor sends them, checksummed against the host's 0x50: 50 of 100.
 const DDC::Reply half{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x32, 0xF2};
 const DDC::Reply noControl{0x6E, 0x88, 0x02, 0x01, 0x10, 0x00, 0x00, 0x64, 0x00, 0x32, 0xF3};
 const DDC::Reply zeroMax{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x32, 0x96};
 const DDC::Reply busy{0x6E, 0x80, 0xBE};
-// The traffic in short: " p10000" a pause, " w820110AC" a write, " r12" a read.
-std::string trace(const std::vector<Event>& events)
-{
-    std::string out;
-    for (const Event& e : events) {
-        EXPECT_TRUE(e.kind == Event::pause || (e.chip == 0x37 && e.dataAddress == 0x51));
-        out += e.kind == Event::pause ? " p" + std::to_string(e.microseconds) : e.kind == Event::read ? " r" + std::to_string(e.length)
-            : " w" + QByteArray(reinterpret_cast<const char*>(e.bytes.data()), qsizetype(e.bytes.size())).toHex().toUpper().toStdString();
-    }
-    return out;
-}
+const DDC::Reply corrupt{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x63, 0x00, 0x32, 0xF2};  // the maximum changed in transit
 using States = std::vector<PWMState>;
-using Sets = std::vector<std::pair<std::string, int>>;
+using Sets = RecordingDDCTransport::Sets;
 constexpr PWMState waiting = PWMState::waiting, active = PWMState::active, unsupported = PWMState::unsupported;
 bool onMainThread() { return QThread::currentThread() == qApp->thread(); }
 // Counts display queries made off the main thread (the X11 backend is not thread-safe).
@@ -40,7 +29,7 @@ struct ThreadCheckingDisplays : FakeDisplayServices {
 };
 }  // namespace
 
-TEST(DDCMessages, TheBytesOnTheWireAndOnlyAChecksummedLuminanceReplyWithoutErrorIsValid)
+TEST(DDC, ChecksummedMessagesABufferedLinkAsksOnceABareBusChecksAndAsksAgainOneAcknowledgedSetIsEnough)
 {
     // The Get request and a Set of 100 are pinned by the traffic below.
     const std::pair<int, Bytes> sets[] = {{0, {0, 0, 0xA8}}, {0x1234, {0x12, 0x34, 0x8E}}, {70000, {0xFF, 0xFF, 0xA8}}, {-5, {0, 0, 0xA8}}};
@@ -56,10 +45,6 @@ TEST(DDCMessages, TheBytesOnTheWireAndOnlyAChecksummedLuminanceReplyWithoutError
     }
     EXPECT_TRUE(DDC::isNullMessage(busy) && !DDC::replyIsValid(busy));
     EXPECT_FALSE(DDC::isNullMessage(half) || DDC::isNullMessage({0x00, 0x00, 0xBE}));
-}
-
-TEST(DDCLink, ABufferedLinkAsksOnceABareBusChecksRepliesAndAsksAgainAndOneAcknowledgedSetIsEnough)
-{
     RecordingDDCTransport t;
     const DDCService s = t.addService("DP-1");
     const DDC ddc(&t);
@@ -68,24 +53,22 @@ TEST(DDCLink, ABufferedLinkAsksOnceABareBusChecksRepliesAndAsksAgainAndOneAcknow
     EXPECT_FALSE(ddc.readLuminance(s) || ddc.readLuminance(s));  // a failed read, then a maximum of 0
     EXPECT_TRUE(ddc.writeLuminance(s, 100));
     std::string get = " p10000 w820110AC p10000 w820110AC p10000 r12";
-    EXPECT_EQ(trace(t.events()), get + get + get + " p10000 w8403100064CC p10000 w8403100064CC");
-    t.clearEvents();  // a bare bus
+    EXPECT_EQ(t.trace, get + get + get + " p10000 w8403100064CC p10000 w8403100064CC");
+    t.trace.clear();  // a bare bus
     t.timingValue = I2CDevTransport::standardTiming();
-    DDC::Reply corrupt = half;
-    corrupt[7] = 0x63;
     t.scriptedReplies = {{0, busy}, {0, corrupt}, {-1, {}}, {0, half}};
     EXPECT_EQ(ddc.readLuminance(s), (Luminance{50, 100}));
     EXPECT_TRUE(ddc.writeLuminance(s, 100));
     get = " p10000 w820110AC p10000 w820110AC p40000 r12";
     const std::string retry = " p50000" + get;
-    EXPECT_EQ(trace(t.events()), get + retry + retry + retry + " p10000 w8403100064CC p50000 w8403100064CC p50000");
+    EXPECT_EQ(t.trace, get + retry + retry + retry + " p10000 w8403100064CC p50000 w8403100064CC p50000");
     // A valid maximum of 0 and "unsupported" are final; silence is given up after four tries.
-    t.clearEvents();
+    t.trace.clear();
     t.scriptedReplies = {{0, zeroMax}, {0, noControl}, {0, half}};
     EXPECT_FALSE(ddc.readLuminance(s) || ddc.readLuminance(s));
     t.scriptedReplies.clear();
     EXPECT_FALSE(ddc.readLuminance(s));
-    EXPECT_EQ(trace(t.events()), get + get + get + retry + retry + retry);
+    EXPECT_EQ(t.trace, get + get + get + retry + retry + retry);
     // One acknowledged write of the two is enough; without transport or service nothing happens.
     struct FirstOnly : RecordingDDCTransport {
         int writes = 0;
@@ -94,8 +77,8 @@ TEST(DDCLink, ABufferedLinkAsksOnceABareBusChecksRepliesAndAsksAgainAndOneAcknow
     EXPECT_TRUE(DDC(&firstOnly).writeLuminance(firstOnly.addService("DP-1"), 80));
     DDC bare;
     EXPECT_FALSE(bare.available() || !bare.externalServices().empty() || bare.readLuminance(s) || bare.writeLuminance(s, 50));
-    t.clearEvents();
-    EXPECT_FALSE(ddc.readLuminance(nullptr) || ddc.writeLuminance(nullptr, 50) || !t.events().empty());
+    t.trace.clear();
+    EXPECT_FALSE(ddc.readLuminance(nullptr) || ddc.writeLuminance(nullptr, 50) || !t.trace.empty());
 }
 
 TEST(PWMSafe, PinsAndPutsBackOnlyAcknowledgedLevelsAvailabilityAndRequestsOneAtATimeUntilQuitting)
@@ -116,15 +99,7 @@ TEST(PWMSafe, PinsAndPutsBackOnlyAcknowledgedLevelsAvailabilityAndRequestsOneAtA
     const auto addMonitor = [&](const std::string& connector, int current, int max, bool answers = true, bool acks = true) {
         transport.monitors[connector] = {current, max, answers, acks}, transport.addService(connector);
     };
-    const auto sets = [&] {  // the Set messages sent, as monitor and value
-        Sets out;
-        for (const auto& e : transport.events())
-            if (e.kind == RecordingDDCTransport::Event::write && e.bytes.size() == 6)
-                out.emplace_back(e.connector, e.bytes[3] * 256 + e.bytes[4]);
-        return out;
-    };
     const auto delivered = [&](size_t n) { return waitFor([&] { return states.size() >= n; }); };
-
     addPanel(7, 0.37f, true);  // not display 1, so that a display mixed up with its flag shows
     addPanel(8, 0.42f, false);
     addMonitor("DP-1", 35, 255);
@@ -133,15 +108,15 @@ TEST(PWMSafe, PinsAndPutsBackOnlyAcknowledgedLevelsAvailabilityAndRequestsOneAtA
     pwm.enable();  // the monitors are left as they are
     EXPECT_TRUE(pwm.state() == active && backlight.level(7) == 1.0f && backlight.level(8) == 1.0f && !backlight.alc(7));
     EXPECT_EQ(polls, 2);  // held at the first poll
-    EXPECT_EQ(sets(), (Sets{{"DP-1", 255}, {"DP-1", 255}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
-    transport.clearEvents();
+    EXPECT_EQ(transport.sets, (Sets{{"DP-1", 255}, {"DP-1", 255}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
+    transport.sets.clear();
     pwm.disable();
     EXPECT_TRUE(backlight.level(7) == 0.37f && backlight.alc(7) && backlight.level(8) == 0.42f && !backlight.alc(8)
         && pwm.savedBuiltin().empty() && pwm.savedALC().empty() && pwm.savedExternal().empty());
-    EXPECT_EQ(sets(), (Sets{{"DP-1", 35}, {"DP-1", 35}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
+    EXPECT_EQ(transport.sets, (Sets{{"DP-1", 35}, {"DP-1", 35}, {"HDMI-A-1", 100}, {"HDMI-A-1", 100}}));
     ASSERT_TRUE(delivered(5));
     EXPECT_EQ(states, (States{waiting, active, waiting, active, PWMState::off}));
-    polls = 0, states.clear(), displays.displays.clear(), transport.services.clear(), transport.clearEvents();
+    polls = 0, states.clear(), displays.displays.clear(), transport.services.clear();
     displays.addDisplay(2);
     addMonitor("DP-1", 60, 100);
     EXPECT_TRUE(pwm.available());

@@ -1,85 +1,53 @@
 #pragma once
-// A DDC transport that records every transfer and pause, in order, and answers reads from a
-// script. Monitors can optionally be simulated: a Set message changes the monitor's
-// luminance, and a Get request with no scripted reply answers with a correct reply.
+// A DDC transport that records the traffic and answers reads from a script, or else as the
+// simulated monitor on that connector, whose luminance a Set message changes. Not locked:
+// PWMSafe never overlaps its calls, and the tests read it once PWMSafe is idle.
 
 #include "brightness/DDC.h"
 #include "platform/DDCTransport.h"
-
+#include <QByteArray>
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
-#include <mutex>
+#include <numeric>
 #include <string>
 #include <vector>
 
 class RecordingDDCTransport : public DDCTransport {
 public:
-    struct Event {
-        enum Kind { write, read, pause } kind;
-        std::string connector;
-        std::uint32_t chip = 0;
-        std::uint32_t dataAddress = 0;
-        std::vector<std::uint8_t> bytes;  // written, or the length of a read in `length`
-        std::uint32_t length = 0;
-        std::uint32_t microseconds = 0;
-    };
-    struct Monitor {
-        int current = 50;
-        int max = 100;
-        bool answers = true;  // replies to Get requests
-        bool acks = true;     // acknowledges writes; with DDC/CI off in its menu it does neither
-    };
+    // answers: replies to Get requests; acks: acknowledges writes (neither with DDC/CI off in its menu)
+    struct Monitor { int current = 50, max = 100; bool answers = true, acks = true; };
+    using Sets = std::vector<std::pair<std::string, int>>;
 
     bool isAvailable = true;
     DDCTiming timingValue;
     std::vector<DDCService> services;
     std::map<std::string, Monitor> monitors;  // by connector
     std::deque<std::pair<int, DDC::Reply>> scriptedReplies;
+    std::string trace;  // in short: " p10000" a pause, " w820110AC" a write, " r12" a read
+    Sets sets;          // the Set messages, as connector and value
 
     DDCService addService(const std::string& connector)
     {
-        auto s = std::make_shared<const DDCEndpoint>(DDCEndpoint{"/dev/" + connector, connector});
-        services.push_back(s);
-        return s;
-    }
-
-    std::vector<Event> events() const
-    {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    void clearEvents()
-    {
-        std::lock_guard lock(mutex_);
-        events_.clear();
-    }
-
-    static DDC::Reply replyFor(int current, int max, std::uint8_t result = 0)
-    {
-        DDC::Reply r{0x6E, 0x88, 0x02, result, 0x10, 0x00, static_cast<std::uint8_t>(max >> 8),
-            static_cast<std::uint8_t>(max & 0xFF), static_cast<std::uint8_t>(current >> 8),
-            static_cast<std::uint8_t>(current & 0xFF), 0, 0};
-        std::uint8_t sum = 0x50;
-        for (int i = 0; i < 10; ++i)
-            sum ^= r[static_cast<size_t>(i)];
-        r[10] = sum;
-        return r;
+        return services.emplace_back(std::make_shared<const DDCEndpoint>(DDCEndpoint {"/dev/" + connector, connector}));
     }
 
     bool available() override { return isAvailable; }
     std::vector<DDCService> externalServices() override { return services; }
+    DDCTiming timing() const override { return timingValue; }
+    void pause(std::uint32_t microseconds) override { trace += " p" + std::to_string(microseconds); }
 
     int writeI2C(const DDCService& service, std::uint32_t chip, std::uint32_t dataAddress,
         const std::uint8_t* buffer, std::uint32_t length) override
     {
-        std::lock_guard lock(mutex_);
-        Event e{Event::write, service->connector, chip, dataAddress, {buffer, buffer + length}, length, 0};
-        events_.push_back(e);
-        auto it = monitors.find(service->connector);
+        record(chip, dataAddress, " w" + QByteArray(reinterpret_cast<const char*>(buffer), length).toHex().toUpper().toStdString());
+        if (length == 6)
+            sets.emplace_back(service->connector, buffer[3] * 256 + buffer[4]);
+        const auto it = monitors.find(service->connector);
         if (it != monitors.end() && !it->second.acks)
             return -1;
-        if (it != monitors.end() && it->second.answers && length == 6 && buffer[1] == 0x03)
+        if (it != monitors.end() && length == 6)
             it->second.current = buffer[3] * 256 + buffer[4];
         return 0;
     }
@@ -87,31 +55,26 @@ public:
     int readI2C(const DDCService& service, std::uint32_t chip, std::uint32_t dataAddress,
         std::uint8_t* buffer, std::uint32_t length) override
     {
-        std::lock_guard lock(mutex_);
-        events_.push_back(Event{Event::read, service->connector, chip, dataAddress, {}, length, 0});
+        record(chip, dataAddress, " r" + std::to_string(length));
+        int status = -1;
+        DDC::Reply reply {};
         if (!scriptedReplies.empty()) {
-            auto [status, reply] = scriptedReplies.front();
+            std::tie(status, reply) = scriptedReplies.front();
             scriptedReplies.pop_front();
-            std::copy_n(reply.begin(), std::min<std::uint32_t>(length, DDC::replyLength), buffer);
-            return status;
+        } else if (const auto it = monitors.find(service->connector); it != monitors.end() && it->second.answers) {
+            const int max = it->second.max, current = it->second.current;
+            status = 0;
+            reply = {0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, std::uint8_t(max >> 8), std::uint8_t(max),
+                std::uint8_t(current >> 8), std::uint8_t(current)};
+            reply[10] = std::accumulate(reply.begin(), reply.begin() + 10, std::uint8_t(0x50), std::bit_xor<std::uint8_t>());
         }
-        auto it = monitors.find(service->connector);
-        if (it == monitors.end() || !it->second.answers)
-            return -1;
-        const DDC::Reply r = replyFor(it->second.current, it->second.max);
-        std::copy_n(r.begin(), std::min<std::uint32_t>(length, DDC::replyLength), buffer);
-        return 0;
+        std::copy_n(reply.begin(), std::min<std::uint32_t>(length, DDC::replyLength), buffer);
+        return status;
     }
-
-    void pause(std::uint32_t microseconds) override
-    {
-        std::lock_guard lock(mutex_);
-        events_.push_back(Event{Event::pause, {}, 0, 0, {}, 0, microseconds});
-    }
-
-    DDCTiming timing() const override { return timingValue; }
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<Event> events_;
+    void record(std::uint32_t chip, std::uint32_t dataAddress, const std::string& what)
+    {
+        trace += (chip == DDC::CHIP && dataAddress == DDC::INPUT ? "" : " wrong address") + what;
+    }
 };

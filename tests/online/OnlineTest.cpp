@@ -16,20 +16,16 @@
 #include <QRegularExpression>
 #include <sodium.h>
 
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.left(200).toStdString() << '"'; }
-namespace {
-QByteArray readAll(const QString& path)
+static QByteArray readAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-bool writeAll(const QString& path, const QByteArray& bytes)
+static bool writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
-}  // namespace
 
 TEST(Fetch, CapsDeadlinesAndFailures)
 {
@@ -46,15 +42,13 @@ TEST(Fetch, CapsDeadlinesAndFailures)
     const QByteArray body(1000, 'b');
     const Fetch::Limits cap {1000, 5000, 0, "test body"};
     LoopbackServer server;
-    R overUnannounced {200, body + body, false};
-    overUnannounced.stallAfter = 1001;  // over the cap, then silence: stopped as it arrives, not at the end
     const struct { QString url; R answer; Fetch::Limits limits; F failure; QByteArray body; int status; } cases[] = {
         {"/fits", {200, body}, cap, F::none, body, 200}, {"/at-cap-unannounced", {200, body, false}, cap, F::none, body, 200},
-        {"/over-announced", R::stalling(body + 'b', 10), cap, F::tooLarge, {}, 0},  // stopped at the head
-        {"/over-unannounced", overUnannounced, cap, F::tooLarge, {}, 0},
+        {"/over-announced", {.body = body + 'b', .stallAfter = 10}, cap, F::tooLarge, {}, 0},  // stopped at the head
+        {"/over-unannounced", {.body = body + body, .sendLength = false, .stallAfter = 1001}, cap, F::tooLarge, {}, 0},
         {"/missing", {404, "gone"}, cap, F::none, "gone", 404},  // the status is the caller's business
-        {"/stalls", R::stalling(body, 10), {1 << 20, 0, 300, "stall"}, F::idle, {}, 0},
-        {"/silent", R::never(), {1 << 20, 300, 0, "silent"}, F::deadline, {}, 0},
+        {"/stalls", {.body = body, .stallAfter = 10}, {1 << 20, 0, 300, "stall"}, F::idle, {}, 0},
+        {"/silent", {.silent = true}, {1 << 20, 300, 0, "silent"}, F::deadline, {}, 0},
         {LoopbackServer().url("/gone"), {}, cap, F::network, {}, 0},
         {"file:///etc/hostname", {}, cap, F::badAddress, {}, 0}, {"http://", {}, cap, F::badAddress, {}, 0}};
     for (const auto& c : cases) {
@@ -70,7 +64,7 @@ TEST(Fetch, CapsDeadlinesAndFailures)
         EXPECT_EQ(EventLog::shared().dump() != logBefore, c.failure != F::none && c.failure != F::network && c.failure != F::badAddress);
     }
     EXPECT_EQ(server.requests().size(), 7);  // nothing asked for the bad addresses
-    server.setFallback(LoopbackServer::Response::late("late", 200));
+    server.setFallback({.body = "late", .delayMs = 200});
     auto context = std::make_unique<QObject>();
     auto outcome = start(server.url(QStringLiteral("/x")), cap, context.get());
     ASSERT_TRUE(waitFor([&server] { return server.requests().size() == 8; }));
@@ -80,20 +74,21 @@ TEST(Fetch, CapsDeadlinesAndFailures)
 }
 
 const QByteArray kFeedA = R"({"tips": [{"en": "Remote tip A", "es": "Consejo A"}], "about": {"en": "About A"}})";
-const QByteArray kFeedB = R"({ "tips" : [ {"en":"Remote tip B"} ] ,
-  "ads": [] })";
+const QByteArray kFeedB = R"({ "tips" : [ {"en":"Remote tip B"} ] , "ads": [] })";
 const QString kFirstTip = QStringLiteral("Did you know screen blue light can delay your sleep by over an hour?");
 using Drawn = std::pair<QString, QList<int>>;  // the text, and the bound of each draw
 
-class TipsTest : public ::testing::Test {
-protected:
-    // Scripted draws; fetched once if told.
-    std::unique_ptr<Tips> make(const QString& path = "/REPLACE/tips.json", bool fetch = false)
-    {
+TEST(Tips, BuiltInAndRemoteMessagesStrictlyDecodedAndTheCachedFeedInForceBeforeTheNetworkAnswers)
+{
+    FreshSettings settings;
+    const QString cache = settings.folder() + "/Halvex/tips.json";
+    LoopbackServer server;
+    QList<int> values, bounds;
+    const auto make = [&](const QString& path = "/REPLACE/tips.json", bool fetch = false) {
         Localization::shared().set(Lang::en);
-        auto tips = std::make_unique<Tips>(server_.url(path));
-        tips->setCachePath(cache_);
-        tips->setRandomSource([this](int bound) { return bounds_.append(bound), values_.isEmpty() ? 0 : values_.takeFirst(); });
+        auto tips = std::make_unique<Tips>(server.url(path));
+        tips->setCachePath(cache);
+        tips->setRandomSource([&](int bound) { return bounds.append(bound), values.isEmpty() ? 0 : values.takeFirst(); });
         bool done = !fetch;
         tips->onFetchFinished = [&done] { done = true; };
         if (fetch)
@@ -101,21 +96,12 @@ protected:
         EXPECT_TRUE(waitFor([&done] { return done; }));
         tips->onFetchFinished = nullptr;
         return tips;
-    }
-    Drawn next(Tips& tips, QList<int> draws)
-    {
-        values_ = std::move(draws), bounds_.clear();
-        return {tips.next().text, bounds_};
-    }
-    static Tips::Document doc(const char* json) { return Tips::decode(json).value(); }
-    FreshSettings settings_;
-    const QString cache_ = settings_.folder() + "/Halvex/tips.json";
-    LoopbackServer server_;
-    QList<int> values_, bounds_;
-};
-
-TEST_F(TipsTest, BuiltInAndRemoteMessagesStrictlyDecoded)
-{
+    };
+    const auto next = [&](Tips& tips, QList<int> draws) {
+        values = std::move(draws), bounds.clear();
+        return Drawn(tips.next().text, bounds);
+    };
+    const auto doc = [](const char* json) { return Tips::decode(json).value(); };
     auto tips = make();
     EXPECT_EQ(next(*tips, {1, 9}), Drawn(kFirstTip, {5, 9}));  // a draw out of range counts as 0
     EXPECT_EQ(next(*tips, {0, 0}), Drawn("Enjoying Ambrano? It's free forever — share it with anyone whose eyes get tired 💛", {5, 1}));
@@ -146,37 +132,33 @@ TEST_F(TipsTest, BuiltInAndRemoteMessagesStrictlyDecoded)
     EXPECT_TRUE(!d.tips && !d.onActivate && d.ads && d.ads->isEmpty() && d.about == (MessageSource {{"fr", "x"}}));
     EXPECT_TRUE(Tips::accepted(d) && Tips::accepted(doc(R"({"tips": [{}]})")));
     EXPECT_FALSE(Tips::accepted(doc(R"({"tips": [], "onActivate": {"en": "x"}, "about": {"en": "y"}})")));
-}
-
-TEST_F(TipsTest, TheCachedFeedIsInForceBeforeTheNetworkAnswers)
-{
     // Any body is tried whatever the status; the feed is cached byte for byte.
-    server_.route(QStringLiteral("/tips.json"), LoopbackServer::Response {500, kFeedA});
+    server.route(QStringLiteral("/tips.json"), LoopbackServer::Response {500, kFeedA});
     make("/tips.json", true);
-    ASSERT_EQ(readAll(cache_), kFeedA);
-    server_.route(QStringLiteral("/tips.json"), LoopbackServer::Response {200, kFeedB, true, true});
-    auto tips = make("/tips.json");
-    tips->refreshRemote();
-    EXPECT_EQ(next(*tips, {1, 0}).first, QStringLiteral("Remote tip A"));
-    ASSERT_TRUE(waitFor([this] { return server_.heldCount() == 1; }));
-    server_.releaseHeld();
-    ASSERT_TRUE(waitFor([this] { return readAll(cache_) == kFeedB; }));
-    EXPECT_EQ(next(*tips, {0}).first + tips->aboutInfo().text, QStringLiteral("Remote tip BAbout A"));  // about is absent in B: kept
+    ASSERT_EQ(readAll(cache), kFeedA);
+    server.route(QStringLiteral("/tips.json"), LoopbackServer::Response {200, kFeedB, true, true});
+    auto cached = make("/tips.json");
+    cached->refreshRemote();
+    EXPECT_EQ(next(*cached, {1, 0}).first, QStringLiteral("Remote tip A"));
+    ASSERT_TRUE(waitFor([&] { return server.requests().size() == 2; }));
+    server.releaseHeld();
+    ASSERT_TRUE(waitFor([&] { return readAll(cache) == kFeedB; }));
+    EXPECT_EQ(next(*cached, {0}).first + cached->aboutInfo().text, QStringLiteral("Remote tip BAbout A"));  // about is absent in B: kept
     // Feeds that are not accepted, not valid, or over the cap (cut off as they arrive) change nothing.
     for (const QByteArray& body : {QByteArray(R"({"tips": [], "about": {"en": "Not me"}})"),
              QByteArray(R"({"tips": [{"en": "Not me"}, {"en": 3}]})"),
              R"({"tips": [{"en": "Not me )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"}) {
-        server_.route(QStringLiteral("/tips.json"), body);
+        server.route(QStringLiteral("/tips.json"), body);
         auto again = make("/tips.json", true);
-        EXPECT_EQ(readAll(cache_), kFeedB);
+        EXPECT_EQ(readAll(cache), kFeedB);
         EXPECT_EQ(next(*again, {0}).first + again->aboutInfo().text, QStringLiteral("Remote tip BThis is a 100% free app, made with care by Marren."));
     }
     // A cache over the cap, left by an earlier version that took any size, would stall every start.
-    ASSERT_TRUE(writeAll(cache_, R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"));
+    ASSERT_TRUE(writeAll(cache, R"({"tips": [{"en": "Cached )" + QByteArray(Tips::maxFeedBytes, 'x') + R"("}]})"));
     auto unset = make();
     unset->refreshRemote();
     spin(200);
-    EXPECT_EQ(server_.count(QStringLiteral("/tips.json")), 5);  // no address yet: nothing asked
+    EXPECT_EQ(server.requests().count(QStringLiteral("/tips.json")), 5);  // no address yet: nothing asked
     EXPECT_EQ(next(*unset, {1, 0}).first, kFirstTip);
 }
 
@@ -276,12 +258,11 @@ TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
     EXPECT_EQ(server_.requests(), QStringList(3, QStringLiteral("/update.json")));  // none when not configured
     const QByteArray tampered = zip_.chopped(1) + 'e';
     const QString signature = keys_.sign(zip_), key = keys_.publicB64(), url = server_.url("/u.zip");
-    ASSERT_TRUE(signature.endsWith(QStringLiteral("==")) && key.endsWith(u'='));
     using R = LoopbackServer::Response;
     const struct { QString url; R archive; QString signature, key; O outcome; } cases[] = {
         {"not a url", {200, zip_}, signature, key, O::badArchiveURL}, {"file:///etc/passwd", {200, zip_}, signature, key, O::badArchiveURL},
         {url, {200, zip_ + 'x', false}, signature, key, O::downloadFailed}, {url, {200, {}}, signature, key, O::downloadFailed},
-        {url, R::stalling(zip_, zip_.size() / 2), signature, key, O::downloadFailed},
+        {url, {.body = zip_, .stallAfter = zip_.size() / 2}, signature, key, O::downloadFailed},
         {url, {200, tampered}, signature, key, O::badSignature}, {url, {200, zip_}, signature.chopped(2), key, O::badSignature},
         {url, {200, zip_}, signature.left(44) + u'\n' + signature.mid(44), key, O::badSignature},
         {url, {200, zip_}, signature, Signature::encodeBase64(keys_.publicKey.left(31)), O::badSignature},
@@ -302,7 +283,6 @@ TEST_F(UpdaterTest, InstalledOnlyWhenConfiguredNewerWholeAndVerified)
     EXPECT_EQ(logged(), QStringLiteral("update: manifest 1.4 vs current 0\nupdate: signature OK, installing 1.4|1.4|1.4|1"));
 }
 
-// The publisher's side: keys, signature and manifest from the release tool, accepted by the app.
 TEST_F(UpdaterTest, TheReleaseToolMakesUpdatesTheAppAccepts)
 {
     const QString tool = qEnvironmentVariable("AMBRANO_RELEASE_TOOL"), dir = settings_.folder();
@@ -324,7 +304,4 @@ TEST_F(UpdaterTest, TheReleaseToolMakesUpdatesTheAppAccepts)
     server_.route(QStringLiteral("/update.json"), readAll(dir + "/update.json"));
     server_.route(QStringLiteral("/u.zip"), zip_);
     EXPECT_EQ(run(key), O::installing);
-    EXPECT_NE(release({"verify", key, dir + "/a.zip", signature}), "failed");
-    ASSERT_TRUE(writeAll(dir + "/a.zip", zip_ + 'x'));
-    EXPECT_EQ(release({"verify", key, dir + "/a.zip", signature}), "failed");
 }

@@ -11,7 +11,6 @@ static QByteArray readAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A damaged file is kept aside for the user, never overwritten, and the store starts afresh.
 TEST(SettingsStore, ValuesSurviveARestartAsTheirOwnKindAndDamageIsKeptAside)
 {
     QTemporaryDir dir;

@@ -1,11 +1,10 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for the tests of everything that goes online. Serves
-// fixed bodies by path (or one answer for every path), records every request, and can answer
-// late, hold answers back until told, never answer, or stop halfway.
+// fixed bodies by path (or one answer for every other path), records every request, and can
+// answer late, hold answers back until told, never answer, or stop halfway.
 
 #include <QHash>
 #include <QHostAddress>
-#include <QList>
 #include <QPointer>
 #include <QStringList>
 #include <QTcpServer>
@@ -16,31 +15,12 @@ class LoopbackServer : public QObject {
 public:
     struct Response {
         int status = 200;
-        QByteArray body;
+        QByteArray body = {};
         bool sendLength = true;  // false: the body ends when the connection closes
         bool hold = false;       // kept back until releaseHeld()
         int delayMs = 0;         // sent this much later
         bool silent = false;     // never sent: the connection stays open
         qint64 stallAfter = -1;  // only this much of the body is sent; the connection stays open
-
-        static Response late(const QByteArray& body, int ms)
-        {
-            Response r {200, body};
-            r.delayMs = ms;
-            return r;
-        }
-        static Response never()
-        {
-            Response r {200, {}};
-            r.silent = true;
-            return r;
-        }
-        static Response stalling(const QByteArray& body, qint64 sentBytes)
-        {
-            Response r {200, body};
-            r.stallAfter = sentBytes;
-            return r;
-        }
     };
 
     LoopbackServer()
@@ -54,77 +34,46 @@ public:
         });
     }
 
-    bool isListening() const { return server_.isListening(); }
-    quint16 port() const { return server_.serverPort(); }
-    QString url(const QString& path = {}) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path); }
+    QString url(const QString& path = {}) const { return "http://127.0.0.1:" + QString::number(server_.serverPort()) + path; }
     void route(const QString& path, const Response& response) { routes_[path] = response; }
     void route(const QString& path, const QByteArray& body) { routes_[path] = Response {200, body}; }
-    // The answer to every path without a route of its own (404 unless set).
-    void setFallback(const Response& response) { fallback_ = response; }
-    void setFallback(const QByteArray& body) { fallback_ = Response {200, body}; }
-
+    void setFallback(const Response& response) { fallback_ = response; }  // for every path without a route
     QStringList requests() const { return requests_; }
-    // The request heads as received, without the blank line that ends them.
-    QStringList requestHeads() const { return heads_; }
-    int count(const QString& path) const { return static_cast<int>(requests_.count(path)); }
-    int heldCount() const { return static_cast<int>(held_.size()); }
-
     void releaseHeld()
     {
-        const auto held = held_;
-        held_.clear();
-        for (const auto& [socket, response] : held) {
+        for (const auto& [socket, response] : std::exchange(held_, {}))
             if (socket)
                 send(socket, response);
-        }
     }
 
 private:
     void read(QTcpSocket* socket)
     {
-        QByteArray& buffer = buffers_[socket];
-        buffer += socket->readAll();
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
+        const QByteArray buffer = socket->peek(socket->bytesAvailable());  // the head may come in pieces
+        if (!buffer.contains("\r\n\r\n"))
             return;
-        heads_.append(QString::fromLatin1(buffer.left(end)));
-        const QList<QByteArray> requestLine = buffer.left(buffer.indexOf("\r\n")).split(' ');
-        buffers_.remove(socket);
+        requests_.append(QString::fromLatin1(buffer.left(buffer.indexOf("\r\n")).split(' ').value(1)));
         disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
-        const QString path = requestLine.size() >= 2 ? QString::fromLatin1(requestLine[1]) : QString();
-        requests_.append(path);
-        const Response response = routes_.value(path, fallback_);
-        if (response.silent)
-            return;
-        if (response.hold) {
-            held_.append({QPointer<QTcpSocket>(socket), response});
-        } else if (response.delayMs > 0) {
-            QTimer::singleShot(response.delayMs, this, [this, socket = QPointer<QTcpSocket>(socket), response] {
-                if (socket)
-                    send(socket, response);
-            });
-        } else {
-            send(socket, response);
-        }
+        const Response response = routes_.value(requests_.last(), fallback_);
+        if (response.hold)
+            held_.append({socket, response});
+        else if (!response.silent)
+            QTimer::singleShot(response.delayMs, socket, [this, socket, response] { send(socket, response); });
     }
 
-    void send(QTcpSocket* socket, const Response& response)
+    void send(QTcpSocket* socket, const Response& r)
     {
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n"
-            + "Content-Type: application/octet-stream\r\nConnection: close\r\n";
-        if (response.sendLength)
-            head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        const QByteArray body = response.stallAfter >= 0 ? response.body.left(response.stallAfter) : response.body;
-        socket->write(head + "\r\n" + body);
-        if (response.stallAfter < 0)
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + " Status\r\nConnection: close\r\n";
+        if (r.sendLength)
+            head += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+        socket->write(head + "\r\n" + (r.stallAfter >= 0 ? r.body.left(r.stallAfter) : r.body));
+        if (r.stallAfter < 0)
             socket->disconnectFromHost();
     }
 
     QTcpServer server_;
     QHash<QString, Response> routes_;
     Response fallback_ {404, {}};
-    QStringList heads_;
-    QHash<QTcpSocket*, QByteArray> buffers_;
     QStringList requests_;
     QList<std::pair<QPointer<QTcpSocket>, Response>> held_;
 };
