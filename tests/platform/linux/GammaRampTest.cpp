@@ -1,6 +1,5 @@
 #include "engine/ColorModel.h"
 #include "platform/linux/GammaRamp.h"
-
 #include <gtest/gtest.h>
 
 TEST(GammaRamp, SampledAtAnySizeTheRampIsTheSameLineAndIdentityRoundsToTheNearestWord)

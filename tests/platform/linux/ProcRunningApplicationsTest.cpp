@@ -5,8 +5,6 @@
 #include <QTemporaryDir>
 #include <algorithm>
 
-namespace {
-
 constexpr std::uint32_t me = 1000;
 constexpr std::int64_t self = 4242;
 
@@ -20,7 +18,7 @@ struct Process {
     QByteArray environ {}, flatpakInfo {};
 };
 
-void add(const QTemporaryDir& proc, std::int64_t pid, const Process& p)
+static void add(const QTemporaryDir& proc, std::int64_t pid, const Process& p)
 {
     const QString d = proc.path() + u'/' + QString::number(pid) + u'/';
     const QByteArray uid = QByteArray::number(p.uid);
@@ -33,8 +31,6 @@ void add(const QTemporaryDir& proc, std::int64_t pid, const Process& p)
     if (*p.exe)
         QFile::link(QString::fromLatin1(p.exe), d + QStringLiteral("exe"));
 }
-
-}  // namespace
 
 TEST(ProcRunningApplications, ThisUsersLiveProgramsInPidOrderWithTheirFlatpakIds)
 {
