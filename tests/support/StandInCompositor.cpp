@@ -1,12 +1,8 @@
 #include "support/StandInCompositor.h"
-
 #include "wlr-gamma-control-unstable-v1-server-protocol.h"
-
 #include <wayland-server.h>
-
 #include <poll.h>
 #include <unistd.h>
-
 #include <stdexcept>
 
 namespace {
@@ -69,10 +65,8 @@ void bindOutput(wl_client* client, void* data, std::uint32_t version, std::uint3
     wl_resource* resource = wl_resource_create(client, &wl_output_interface, static_cast<int>(version), id);
     wl_resource_set_implementation(resource, &outputImpl, out, nullptr);
     wl_output_send_mode(resource, WL_OUTPUT_MODE_CURRENT, 1920, 1080, 60000);
-    if (version >= WL_OUTPUT_NAME_SINCE_VERSION)
-        wl_output_send_name(resource, out->config.name.c_str());
-    if (version >= WL_OUTPUT_DONE_SINCE_VERSION)
-        wl_output_send_done(resource);
+    wl_output_send_name(resource, out->config.name.c_str());  // our client binds version 4
+    wl_output_send_done(resource);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // A Wayland compositor reduced to what a gamma client meets: wl_output globals (names, a 1920×1080 mode)
 // and wlr-gamma-control on a real socket, run on its own thread. Like wlroots 0.15 it reads
 // set_gamma from the fd's current offset.
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -11,7 +10,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
 struct wl_display;
 struct wl_global;
 struct wl_resource;

@@ -1,5 +1,4 @@
 #include "support/XTestTools.h"
-
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 

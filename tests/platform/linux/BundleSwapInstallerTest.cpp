@@ -10,9 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-namespace {
-
-QByteArray bundleZip(const QString& version = "1.4") { return ZipBuilder().bundle("Ambrano.app", version).build(); }
+static QByteArray bundleZip(const QString& version = "1.4") { return ZipBuilder().bundle("Ambrano.app", version).build(); }
 
 class BundleSwapInstallerTest : public ::testing::Test {
 protected:
@@ -33,7 +31,6 @@ protected:
         installer->setRunningPid(pid);
         return installer;
     }
-
     QTemporaryDir root;
     // Blanks, quotes, "$", "$(…)" and backquotes: no path may change what the script does.
     const QString apps = root.path() + "/my apps 'q' \"d\" $HOME $(touch pwned) `touch pwned`";
@@ -41,8 +38,6 @@ protected:
     LibArchiveExtractor extractor;
     FakeProcessLauncher launcher;
 };
-
-}  // namespace
 
 TEST_F(BundleSwapInstallerTest, TheSwapWaitsForTheRunningProcessThenStartsTheNewVersion)
 {
@@ -57,14 +52,12 @@ TEST_F(BundleSwapInstallerTest, TheSwapWaitsForTheRunningProcessThenStartsTheNew
     spin(600);  // while the old process lives, nothing moves
     EXPECT_EQ(installed(), "1.3.0");
     EXPECT_EQ(appsFolder(), before);
-
     running.kill();
     running.waitForFinished();
     EXPECT_TRUE(started("1.4"));
     EXPECT_EQ(installed(), "1.4");
     EXPECT_EQ(appsFolder(), (QStringList {"Ambrano.app", "started-1.4"}));
     EXPECT_FALSE(QFileInfo::exists(root.path() + "/pwned") || QFileInfo::exists("pwned"));
-
     // A failed swap (here: a bundle whose program cannot run) keeps and restarts the installed one.
     ASSERT_TRUE(QFile::remove(apps + "/started-1.4") && writeFile(root.path() + "/broken.app/bin/ambrano", "not executable"));
     QProcess::execute("/bin/bash", {root.path() + "/tmp/veskupdate-1.4/swap.sh", "999999999", root.path() + "/broken.app", bundle});
@@ -74,20 +67,18 @@ TEST_F(BundleSwapInstallerTest, TheSwapWaitsForTheRunningProcessThenStartsTheNew
 
 TEST_F(BundleSwapInstallerTest, ARefusedBundleStartsNothingAndTheWorkFolderIsNeverALink)
 {
-    const std::pair<const char*, QByteArray> cases[] = {
-        {"bundle one folder down", ZipBuilder().bundle("release/Ambrano.app", "1.4").build()},
-        {"program not executable", ZipBuilder().file("Ambrano.app/bin/ambrano", "#!/bin/sh\n", 0644).file("Ambrano.app/share/ambrano/version", "1.4").build()},
-        {"older archive replayed as newer", bundleZip("1.2")},
-    };
-    for (const auto& [what, zip] : cases)
-        EXPECT_FALSE(installer(launcher)->install(zip, "1.4")) << what;
-    EXPECT_FALSE(installer(launcher)->install(bundleZip("1.4/../../x"), "1.4/../../x"));
+    const std::tuple<const char*, QByteArray, const char*> cases[] = {
+        {"bundle one folder down", ZipBuilder().bundle("release/Ambrano.app", "1.4").build(), "1.4"},
+        {"program not executable", ZipBuilder().file("Ambrano.app/bin/ambrano", "#!/bin/sh\n", 0644).file("Ambrano.app/share/ambrano/version", "1.4").build(), "1.4"},
+        {"older archive replayed as newer", bundleZip("1.2"), "1.4"},
+        {"version with a path", bundleZip("1.4/../../x"), "1.4/../../x"}};
+    for (const auto& [what, zip, version] : cases)
+        EXPECT_FALSE(installer(launcher)->install(zip, version)) << what;
     // Not running from a bundle: updates belong to the package manager.
     auto packaged = installer(launcher);
     packaged->setRunningExecutable("/usr/bin/ambrano");
     EXPECT_FALSE(packaged->install(bundleZip(), "1.4"));
     EXPECT_TRUE(launcher.calls().isEmpty());
-
     // Someone else put a link where the work folder goes, pointing at files of ours: it is
     // replaced, and the folder is fresh each time.
     const QString work = root.path() + "/tmp/veskupdate-1.5";
@@ -101,7 +92,6 @@ TEST_F(BundleSwapInstallerTest, ARefusedBundleStartsNothingAndTheWorkFolderIsNev
     // A script that cannot be started is a failure too: the app must not quit for nothing.
     launcher.refuse = true;
     EXPECT_FALSE(installer(launcher)->install(bundleZip(), "1.4"));
-
     EXPECT_EQ(BundleSwapInstaller::bundleForExecutable("/opt/x/../Ambrano.app/bin/./ambrano"), QStringLiteral("/opt/Ambrano.app"));
     for (const char* outside : {"/opt/Ambrano.app/lib/ambrano", "/opt/Ambrano/bin/ambrano", "/.app/bin/ambrano", ""})
         EXPECT_FALSE(BundleSwapInstaller::bundleForExecutable(outside)) << outside;

@@ -1,6 +1,5 @@
 #include "engine/ColorModel.h"
 #include "platform/linux/GammaRamp.h"
-
 #include <gtest/gtest.h>
 
 TEST(GammaRamp, SampledAtAnySizeTheRampIsTheSameLineAndIdentityRoundsToTheNearestWord)
@@ -21,5 +20,6 @@ TEST(GammaRamp, SampledAtAnySizeTheRampIsTheSameLineAndIdentityRoundsToTheNeares
     EXPECT_EQ(GammaRamp::fromTables(tables, 1).green, std::vector<std::uint16_t> {0});
     const GammaRamp id = GammaRamp::identity(256);
     EXPECT_EQ(std::tuple(id.red.back(), id.green[128], id.blue[1], id.isAllZero()), std::tuple(65535, 32896, 257, false));
+    EXPECT_EQ(GammaRamp::identity(1024).green[8], 512);  // 512.49 rounds down
     EXPECT_TRUE((GammaRamp {{0, 0}, {0, 0}, {0, 0}}).isAllZero());
 }

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <QTemporaryDir>
 
-namespace {
-
 // A fake /sys/class with DRM connectors and a fake /dev whose i2c nodes are plain files: they
 // open, but no I2C transfer works on them.
 struct FakeTree {
@@ -26,8 +24,6 @@ struct FakeTree {
     void node(const char* name) const { writeFile(devRoot + u'/' + name, "untouched"); }
 };
 
-}  // namespace
-
 TEST(I2CDevTransport, FindsExternalMonitorsWithAnOpenableAdapterAndNeverWritesADeadNode)
 {
     FakeTree t;
@@ -46,7 +42,6 @@ TEST(I2CDevTransport, FindsExternalMonitorsWithAnOpenableAdapterAndNeverWritesAD
         found.push_back(s->connector + " " + s->device);
     const std::string dev = t.devRoot.toStdString();
     ASSERT_EQ(found, (std::vector<std::string> {"card0-DP-1 " + dev + "/i2c-5", "card0-HDMI-A-1 " + dev + "/i2c-3"}));
-
     // A node that acknowledges nothing (here: no adapter at all, like a monitor with DDC/CI
     // off) fails every transfer and is never written.
     const auto msg = DDC::luminanceMessage(100);
@@ -55,7 +50,6 @@ TEST(I2CDevTransport, FindsExternalMonitorsWithAnOpenableAdapterAndNeverWritesAD
     EXPECT_NE(transport.readI2C(services[0], DDC::CHIP, DDC::INPUT, reply.data(), DDC::replyLength), 0);
     EXPECT_EQ(readFile(t.devRoot + "/i2c-5"), "untouched");
     EXPECT_TRUE(transport.timing().checkReplies);  // a bare bus: the standard's pauses and retries
-
     // Available: an openable node of an adapter's name, with the module loaded.
     EXPECT_TRUE(transport.available());
     FakeTree other;
@@ -64,7 +58,6 @@ TEST(I2CDevTransport, FindsExternalMonitorsWithAnOpenableAdapterAndNeverWritesAD
     EXPECT_FALSE(I2CDevTransport(other.classRoot, other.devRoot).available());
     ASSERT_TRUE(QDir(t.classRoot + "/i2c-dev").removeRecursively());
     EXPECT_FALSE(transport.available());
-
     // The panel names the gamma, DDC and backlight backends agree on.
     for (const char* panel : {"eDP-1", "edp-1-1", "LVDS1", "DSI-1", "LCD"})
         EXPECT_TRUE(isPanelConnector(panel)) << panel;

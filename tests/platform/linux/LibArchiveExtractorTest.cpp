@@ -6,8 +6,6 @@
 #include <QTemporaryDir>
 #include <sys/stat.h>
 
-namespace {
-
 struct Extraction {
     QTemporaryDir root;
     QString work = root.path() + "/work";
@@ -18,20 +16,13 @@ struct Extraction {
     bool workIsEmpty() const { return !QDirIterator(work, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden).hasNext(); }
 };
 
-}  // namespace
-
 TEST(LibArchiveExtractor, UnpacksFilesLinksAndModesWithoutSetIdBits)
 {
     Extraction x;
-    ASSERT_TRUE(x(ZipBuilder()
-                      .folder("A.app")
-                      .file("A.app/bin/ambrano", "#!/bin/sh\n", 0755)
-                      .file("A.app/lib/libx.so.1", "x", 04755)
-                      .symlink("A.app/lib/libx.so", "libx.so.1")
-                      // A framework's Versions/Current, and a link through it.
-                      .symlink("A.app/Current", "lib")
-                      .symlink("A.app/up", "Current/../bin/./ambrano")
-                      .build()));
+    // A framework's Versions/Current, and a link through it.
+    ASSERT_TRUE(x(ZipBuilder().folder("A.app").file("A.app/bin/ambrano", "#!/bin/sh\n", 0755).file("A.app/lib/libx.so.1", "x", 04755)
+                      .symlink("A.app/lib/libx.so", "libx.so.1").symlink("A.app/Current", "lib")
+                      .symlink("A.app/up", "Current/../bin/./ambrano").build()));
     EXPECT_EQ(readFile(x.work + "/A.app/lib/libx.so"), "x");
     EXPECT_EQ(readFile(x.work + "/A.app/up"), "#!/bin/sh\n");
     struct stat st {};

@@ -15,7 +15,6 @@ class PortalStandIn : public QObject, protected QDBusContext {
 public:
     static inline const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
     uint version() const { return 1; }
-
     QStringList bound;  // "<session> <trigger>", one per BindShortcuts
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options)
@@ -58,7 +57,6 @@ TEST(PortalGlobalShortcuts, BindsTheStoredShortcutAndOnlyItsActivationsToggle)
     HotKey::shared().onTrigger = [&] { ++presses; };
     HotKey::shared().registerHotKey();
     ASSERT_TRUE(waitFor([&] { return backend.isBound(); }));
-
     // The question blocks, and the stand-in answers on this thread: ask from another.
     auto availableOn = [](const QDBusConnection& bus) {
         auto answer = std::async(std::launch::async, [bus] { return PortalGlobalShortcuts::available(bus); });
@@ -81,7 +79,6 @@ TEST(PortalGlobalShortcuts, BindsTheStoredShortcutAndOnlyItsActivationsToggle)
     // Another shortcut id or another program's session is not ours.
     EXPECT_EQ(pressesAfter(session(0), "other"), 0);
     EXPECT_EQ(pressesAfter(session(0) + "x"), 0);
-
     // A new combination takes a new session: the old one's presses no longer count.
     HotKey::shared().rebind(0, 0x200);
     EXPECT_FALSE(backend.isBound());  // until the new session is bound
@@ -89,10 +86,8 @@ TEST(PortalGlobalShortcuts, BindsTheStoredShortcutAndOnlyItsActivationsToggle)
     EXPECT_TRUE(portal.bound[1].endsWith(" SHIFT+a"));
     EXPECT_EQ(pressesAfter(session(0)), 0);
     EXPECT_EQ(pressesAfter(session(1)), 1);
-
     portalBus.unregisterService("org.freedesktop.portal.Desktop");
     EXPECT_FALSE(availableOn(appBus));
-    portalBus.unregisterObject(PortalStandIn::path, QDBusConnection::UnregisterTree);
 }
 
 #include "PortalGlobalShortcutsTest.moc"

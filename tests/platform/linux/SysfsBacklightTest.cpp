@@ -24,8 +24,6 @@ public slots:
     }
 };
 
-namespace {
-
 struct FakeSysClass {
     QTemporaryDir dir;
     QString device(const QString& name) const { return dir.path() + "/backlight/" + name; }
@@ -43,8 +41,6 @@ struct FakeSysClass {
 };
 
 const QDBusConnection noBus(QStringLiteral("ambrano-no-bus"));
-
-}  // namespace
 
 // With the ddcci driver loaded an external monitor shows up here too: the panel's steps must
 // never drive it. The device below a panel connector wins, then firmware, platform, raw.
@@ -83,11 +79,10 @@ TEST(SysfsBacklight, TheSavedLevelComesBackAsTheSameIntegerAndFailuresWriteNothi
     EXPECT_EQ(SysfsBacklight::levelToValue(-0.3f, 255), 0);
     EXPECT_FALSE(SysfsBacklight::levelToValue(std::nanf(""), 255) || SysfsBacklight::levelToValue(0.5f, 0));
     EXPECT_FLOAT_EQ(SysfsBacklight::valueToLevel(2000, 1000), 1.0f);
-    EXPECT_EQ(SysfsBacklight::parseValue("  4093\n"), 4093);
-    EXPECT_EQ(SysfsBacklight::parseValue("2147483647"), 2147483647);
-    for (const char* bad : {"", "-3", "12a", "2147483648", "99999999999"})
-        EXPECT_FALSE(SysfsBacklight::parseValue(bad)) << bad;
-
+    const std::pair<const char*, std::optional<int>> parsed[] = {{"  4093\n", 4093}, {"2147483647", 2147483647}, {"", {}},
+        {"-3", {}}, {"12a", {}}, {"2147483648", {}}, {"99999999999", {}}};
+    for (const auto& [text, value] : parsed)
+        EXPECT_EQ(SysfsBacklight::parseValue(text), value) << text;
     FakeSysClass sys;
     sys.add("intel_backlight raw 19393", "7777");
     // Adaptive backlight: the hardware runs below the level asked for; restoring that would drift.
@@ -100,7 +95,6 @@ TEST(SysfsBacklight, TheSavedLevelComesBackAsTheSameIntegerAndFailuresWriteNothi
     EXPECT_EQ(sys.brightness("intel_backlight"), "19393\n");
     ASSERT_EQ(b.setBrightness(0, saved), 0);
     EXPECT_EQ(sys.brightness("intel_backlight"), "7777\n");
-
     float level = -1.0f;
     sys.write("intel_backlight", "brightness", "garbage");
     EXPECT_TRUE(b.getBrightness(0, &level) != 0 && level == -1.0f);
@@ -132,7 +126,6 @@ TEST(SysfsBacklight, AReadOnlyBrightnessIsWrittenThroughLogindAndAWritableOneNev
         return future.get();
     };
     EXPECT_EQ(set(1.0f), 0);  // writable: logind is never asked
-
     // Read-only even for root: a link to a kernel attribute that takes no writes.
     const QString readOnly = QStringLiteral("/sys/kernel/address_bits");
     if (!QFileInfo::exists(readOnly))
@@ -144,7 +137,6 @@ TEST(SysfsBacklight, AReadOnlyBrightnessIsWrittenThroughLogindAndAWritableOneNev
     EXPECT_EQ(logind.calls, QStringList {session + QStringLiteral(" backlight intel_backlight 411")});
     logind.refuse = true;  // a refusal is a failed write, not a success
     EXPECT_NE(set(0.5f), 0);
-    bus.unregisterObject(session);
 }
 
 #include "SysfsBacklightTest.moc"

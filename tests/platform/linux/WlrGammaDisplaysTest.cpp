@@ -2,16 +2,12 @@
 #include "engine/ColorModel.h"
 #include "platform/linux/GammaRamp.h"
 #include "platform/linux/WlrGammaDisplays.h"
-
 #include "support/StandInCompositor.h"
 #include "support/TestEnvironment.h"
-
 #include <gtest/gtest.h>
 
-namespace {
-
 // What the compositor must read: red, green and blue one after another, at the output's size.
-std::vector<std::uint16_t> wire(double warmth, int size)
+static std::vector<std::uint16_t> wire(double warmth, int size)
 {
     GammaRamp r = GammaRamp::fromTables(ColorModel::buildTables(warmth, 80), size);
     r.red.insert(r.red.end(), r.green.begin(), r.green.end());
@@ -42,7 +38,6 @@ protected:
     int held() const { return compositor->state("eDP-1").held + compositor->state("DP-2").held; }
     std::vector<std::vector<std::uint16_t>> writes(const std::string& name) const { return compositor->state(name).writes; }
     GammaResult set(const std::string& name, double warmth = 62) { return displays->setTransferTables(ids[name], ColorModel::buildTables(warmth, 80)); }
-
     std::unique_ptr<StandInCompositor> compositor;
     std::unique_ptr<WlrGammaDisplays> displays;
     std::map<std::string, DisplayID> ids;
@@ -73,7 +68,7 @@ TEST_F(WlrGammaDisplaysTest, EachOutputGetsItsOwnSizeAndTheExactRampsAndABurstQu
     EXPECT_TRUE(waitFor([&] { return held() == 0; }));
 }
 
-TEST_F(WlrGammaDisplaysTest, AnOutputTakenAwayIsReportedAndNotAskedForAgainUntilTheUserDoes)
+TEST_F(WlrGammaDisplaysTest, AnOutputTakenAwayIsNotAskedForAgainUntilTheUserDoesAndPlugsAreReconfigurations)
 {
     ASSERT_EQ(set("DP-2"), GammaResult::applied);
     ASSERT_TRUE(waitFor([&] { return writes("DP-2").size() == 1; }));
@@ -87,10 +82,7 @@ TEST_F(WlrGammaDisplaysTest, AnOutputTakenAwayIsReportedAndNotAskedForAgainUntil
     displays->restoreColorProfiles();
     EXPECT_EQ(set("DP-2"), GammaResult::applied);
     EXPECT_EQ(compositor->state("DP-2").controlRequests, 2);
-}
-
-TEST_F(WlrGammaDisplaysTest, PluggedAndUnpluggedOutputsAreReconfigurations)
-{
+    // Plugged and unplugged outputs are reconfigurations.
     compositor->addOutput({"HDMI-A-1", 4096});
     ASSERT_TRUE(waitFor([&] { return reconfigured.size() == 1 && displays->name(reconfigured[0]) == "HDMI-A-1"; }));
     ids["HDMI-A-1"] = reconfigured[0];
@@ -102,5 +94,3 @@ TEST_F(WlrGammaDisplaysTest, PluggedAndUnpluggedOutputsAreReconfigurations)
     EXPECT_EQ(reconfigured[1], ids["HDMI-A-1"]);
     EXPECT_EQ(set("HDMI-A-1"), GammaResult::unsupported);
 }
-
-}  // namespace

@@ -2,27 +2,22 @@
 #include "engine/VeskEngine.h"
 #include "platform/linux/X11DisplayServices.h"
 #include "system/EventLog.h"
-
 #include "TestFiles.h"
 #include "support/TestEnvironment.h"
 #include "support/XTestTools.h"
-
 #include <gtest/gtest.h>
-
 #include <QProcess>
 #include <QTemporaryDir>
 
-namespace {
-
-GammaRamp shown() { return XTestTools::readRamps()["DUMMY0"]; }
-void xrandr(const QStringList& args) { QProcess::execute(QStringLiteral("xrandr"), args); }
+static GammaRamp shown() { return XTestTools::readRamps()["DUMMY0"]; }
+static void xrandr(const QStringList& args) { QProcess::execute(QStringLiteral("xrandr"), args); }
 // Another program's ramps on DUMMY0, written by xrandr; returns them.
-GammaRamp theirs(const char* gamma, const char* brightness = "1")
+static GammaRamp theirs(const char* gamma, const char* brightness = "1")
 {
     xrandr({"--output", "DUMMY0", "--gamma", gamma, "--brightness", brightness});
     return shown();
 }
-int logLines(const QString& text) { return static_cast<int>(EventLog::shared().dump().count(text)); }
+static int logLines(const QString& text) { return static_cast<int>(EventLog::shared().dump().count(text)); }
 const QString reapplied = QStringLiteral("guard: ramps reset on DUMMY0, re-applied");
 
 class X11DisplayServicesTest : public ::testing::Test {
@@ -37,15 +32,12 @@ protected:
     }
     void apply(double warmth) { displays->setTransferTables(displays->activeDisplays().at(0), ColorModel::buildTables(warmth, 100)); }
     QString backup() const { return dir.path() + u'/' + X11DisplayServices::backupFileName(qEnvironmentVariable("DISPLAY")); }
-
     QTemporaryDir dir;
     std::unique_ptr<X11Connection> connection = X11Connection::open();
     std::unique_ptr<X11DisplayServices> displays;
     VeskEngine engine;
     GammaRamp start;
 };
-
-}  // namespace
 
 TEST_F(X11DisplayServicesTest, TheTablesAreShownAndOffGivesBackTheRampsFromBeforeOnce)
 {
@@ -137,13 +129,11 @@ TEST_F(X11DisplayServicesTest, TheGuardUndoesAResetButLeavesAProgramThatKeepsRes
     ASSERT_TRUE(waitFor([&] { return !engine.isAnimating(); }));
     EXPECT_GT(displays->guardChecks() - checks, 10);  // it looked all through our own animation
     EXPECT_EQ(logLines(QStringLiteral("guard:")), logged);
-
     const GammaRamp ours = shown();
     ASSERT_NE(theirs("1:1:1"), ours);
     ASSERT_TRUE(waitFor([&, c = displays->guardChecks()] { return displays->guardChecks() > c + 1; }));
     EXPECT_EQ(shown(), ours);
     EXPECT_EQ(logLines(reapplied), logged + 1);  // once, not at every check
-
     const GammaRamp others = theirs("1:1:0.5");  // another program, every 0.5 s
     for (int i = 0; i < 20 && engine.displayProblems().empty(); ++i) {
         spin(500);
@@ -158,8 +148,7 @@ TEST_F(X11DisplayServicesTest, TheGuardUndoesAResetButLeavesAProgramThatKeepsRes
     EXPECT_EQ(shown(), others);
     // The user moves the warmth: ours again, guarded again; off gives back the ramps from before.
     engine.setWarmth(80);
-    EXPECT_TRUE(engine.displayProblems().empty());
-    EXPECT_TRUE(displays->guardActive());
+    EXPECT_TRUE(engine.displayProblems().empty() && displays->guardActive());
     engine.setEnabled(false);
     EXPECT_FALSE(displays->guardActive());  // filter off: no timer at all
     EXPECT_EQ(shown(), start);

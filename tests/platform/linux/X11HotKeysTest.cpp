@@ -1,21 +1,15 @@
 // Key grabs against a real Xorg, pressed with xdotool (XTEST); other clients hold keys too.
 #include "platform/linux/X11HotKeys.h"
-
 #include "support/TestEnvironment.h"
-
 #include <gtest/gtest.h>
-
 #include <QProcess>
-
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
-
-namespace {
 
 constexpr std::uint32_t kQ = 12, kZ = 6, kCtrlSuper = 0x1100, kCtrlAltSuper = 0x1900;
 
 // Whether a third client can take the whole combination now.
-bool freeForOthers(std::uint32_t keyCode, std::uint32_t mods)
+static bool freeForOthers(std::uint32_t keyCode, std::uint32_t mods)
 {
     const auto client = X11Connection::open();
     return X11HotKeys(*client).registerHotKey(keyCode, mods).has_value();
@@ -32,13 +26,10 @@ protected:
         waitFor([&] { return presses - before >= wanted; }, wanted ? 3000 : 300);
         return presses - before;
     }
-
     std::unique_ptr<X11Connection> connection = X11Connection::open();
     std::unique_ptr<X11HotKeys> hotKeys = std::make_unique<X11HotKeys>(*connection);
     int presses = 0;
 };
-
-}  // namespace
 
 TEST_F(X11HotKeysTest, TheShortcutFiresOncePerPressWhateverTheLocksAndATakenOneIsLeftWhole)
 {
@@ -53,7 +44,6 @@ TEST_F(X11HotKeysTest, TheShortcutFiresOncePerPressWhateverTheLocksAndATakenOneI
     other->syncAndTakeError();
     EXPECT_TRUE(freeForOthers(kQ, kCtrlSuper));
     EXPECT_FALSE(hotKeys->registerHotKey(kQ + 1000, 0x100));  // no such key
-
     const auto ref = hotKeys->registerHotKey(kZ, kCtrlAltSuper);
     ASSERT_TRUE(ref);
     EXPECT_EQ(pressesAfter("ctrl+alt+z ctrl+alt+super+shift+z", 0), 0);
