@@ -29,11 +29,7 @@ public:
     }
     void unregisterHotKey(Ref ref) override { registered.erase(ref); }
     std::optional<std::uint32_t> keyCodeOf(std::uint32_t nativeKey, std::uint32_t) override { return nativeKey + 1000; }
-    void press()
-    {
-        if (handler_)
-            handler_();
-    }
+    void press() { if (handler_) handler_(); }
 
 private:
     Handler handler_;
