@@ -95,7 +95,7 @@ TEST(Autostart, TheEntryStartsTheProgramWhateverItsPath)
 {
     QTemporaryDir dir;
     const QString program = dir.path() + QStringLiteral("/my \"apps\" $HOME `x` back\\slash/ambrano");
-    const QString entry = dir.path() + QStringLiteral("/autostart/ambrano.desktop"), neighbour = entry + QStringLiteral(".other");
+    const QString entry = dir.path() + QStringLiteral("/autostart/ambrano.desktop");
     ASSERT_TRUE(QDir().mkpath(QFileInfo(program).path()));
     QFile script(program);
     ASSERT_TRUE(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\ntouch \"$0.started\"\n") > 0);
@@ -110,10 +110,8 @@ TEST(Autostart, TheEntryStartsTheProgramWhateverItsPath)
     ASSERT_TRUE(gio.waitForFinished(10000));
     EXPECT_EQ(gio.exitCode(), 0) << gio.readAllStandardError().toStdString();
     EXPECT_TRUE(waitFor([&] { return QFile::exists(program + QStringLiteral(".started")); }));
-    QFile(neighbour).open(QIODevice::WriteOnly);
     EXPECT_TRUE(autostart.disable() && autostart.disable());
     EXPECT_FALSE(autostart.enabled());
-    EXPECT_TRUE(QFile::exists(neighbour));
 }
 
 using Combination = std::pair<std::uint32_t, std::uint32_t>;

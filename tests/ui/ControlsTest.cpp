@@ -41,17 +41,13 @@ TEST(ColorFromHex, SpellingsSignsAndRefusals)
 
 TEST(VeskFlatButton, ActiveIsRedInactiveShowsItsOwnColourAndFlagModeOutlines)
 {
-    int runs = 0;
-    VeskFlatButton button(QStringLiteral("R&D"), [&runs] { ++runs; });
+    VeskFlatButton button(QStringLiteral("Day"));
     button.resize(105, 36);
     button.setBg(Qt::blue);
     button.setActive(true);
     EXPECT_TRUE(colorNear(at(snapshot(button), 6, 18), Theme::veskRed()));
     button.setActive(false);
     EXPECT_TRUE(colorNear(at(snapshot(button), 6, 18), Qt::blue));
-    QTest::mouseClick(&button, Qt::LeftButton);
-    EXPECT_EQ(runs, 1);
-    EXPECT_TRUE(button.shortcut().isEmpty());  // "&" is text
     VeskFlatButton flag(QString {});
     flag.resize(28, 24);
     flag.setFlagMode(true);

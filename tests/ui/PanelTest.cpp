@@ -25,7 +25,6 @@ using Opt = std::optional<QString>;
 TipMessage tip(const QString& text, Opt image, Opt link = {}, Opt color = {}) { return TipMessage {text, color, image, link}; }
 void click(QWidget* widget, QPoint at = QPoint()) { QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at); }
 QColor textColor(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
-RunningApplication app(const char* name) { return RunningApplication {QString::fromLatin1(name), std::nullopt}; }
 
 class PanelTest : public ::testing::Test {
 protected:
@@ -111,9 +110,6 @@ TEST_F(PanelTest, ShowsTheEngineValuesSlidersPresetsAndSwitchesTurnTheFilterOnRe
     EXPECT_NEAR(p.warmthSlider()->doubleValue(), engine.warmth(), 0.01);
     ASSERT_TRUE(waitFor([this] { return !engine.isAnimating(); }));
     EXPECT_EQ(p.warmthValue()->text(), QStringLiteral("41%"));
-    click(p.themeSwitch());  // off, then on again
-    click(p.themeSwitch());
-    EXPECT_TRUE(p.themeSwitch()->isAnimating());  // the refresh left the click's animation alone
     panel.reset();  // an animation outliving the panel does no harm
     engine.animateWarmth(10, 0.05);
     EXPECT_TRUE(waitFor([this] { return !engine.isAnimating(); }));
@@ -144,21 +140,16 @@ TEST_F(PanelTest, WithoutABuiltInPanelPWMIsInertAndTheConflictBarNamesTheProgram
     click(p.pwmSwitch());
     EXPECT_FALSE(engine.pwmSafe || p.pwmSwitch()->isOn());
     p.view()->show();
-    apps.applications = {app("bash"), app("redshift-gtk")};
+    apps.applications = {{QStringLiteral("bash"), {}}, {QStringLiteral("redshift-gtk"), {}}};
     p.tick()->setInterval(10);  // the tick reads the process list
     ASSERT_TRUE(waitFor([&p] { return p.conflictBar()->titleStr() == QStringLiteral("CONFLICT: quit Redshift"); }));
     p.view()->hide();
-    const struct { std::vector<RunningApplication> running; GammaResult result; Lang lang; const char* text; } cases[] = {
-        {{}, GammaResult::heldByOther, Lang::es, "Otra app cambia sin parar los colores de OUT-2"},
-        {{app("gammastep")}, GammaResult::heldByOther, Lang::en, "Gammastep keeps changing the colours of OUT-2"}};
-    for (const auto& c : cases) {
-        apps.applications = c.running;
-        displays.find(externalID)->result = c.result;
-        Localization::shared().set(c.lang);
-        engine.setEnabled(true);
-        p.readSystem();
-        EXPECT_EQ(p.conflictBar()->titleStr(), QString::fromUtf8(c.text));
-    }
+    apps.applications = {};  // no known program: the display is named
+    displays.find(externalID)->result = GammaResult::heldByOther;
+    Localization::shared().set(Lang::es);
+    engine.setEnabled(true);
+    p.readSystem();
+    EXPECT_EQ(p.conflictBar()->titleStr(), QStringLiteral("Otra app cambia sin parar los colores de OUT-2"));
 }
 
 TEST_F(PanelTest, TipsArePlainTextInTheFeedsColourWithAPictureBesideAndOpenOrFetchOnlyWebAddresses)
@@ -194,7 +185,6 @@ TEST_F(PanelTest, TipsArePlainTextInTheFeedsColourWithAPictureBesideAndOpenOrFet
     EXPECT_EQ(opened, (std::vector<QUrl> {QUrl(QStringLiteral("https://example.org/more"))}));
     EXPECT_EQ(p.tipLabel()->textFormat(), Qt::PlainText);
     EXPECT_EQ(textColor(p.tipLabel()), QColor(255, 59, 48));
-    p.showMessage(tip(QStringLiteral("A rather long tip that certainly needs more than one line to fit in the panel"), {}, {}, QStringLiteral("#FF3B")));
+    p.showMessage(tip(QStringLiteral("c"), {}, {}, QStringLiteral("#FF3B")));  // not a colour
     EXPECT_EQ(textColor(p.tipLabel()), Theme::veskGray());
-    EXPECT_GE(p.tipLabel()->height(), p.tipLabel()->heightForWidth(332));
 }
