@@ -6,11 +6,6 @@
 class FakeRunningApplications : public RunningApplications {
 public:
     std::vector<RunningApplication> applications;
-    int reads = 0;
 
-    std::vector<RunningApplication> runningApplications() override
-    {
-        ++reads;
-        return applications;
-    }
+    std::vector<RunningApplication> runningApplications() override { return applications; }
 };
