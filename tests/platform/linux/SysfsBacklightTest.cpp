@@ -28,9 +28,9 @@ struct FakeSysClass {
     QTemporaryDir dir;
     QString device(const QString& name) const { return dir.path() + "/backlight/" + name; }
     // "<name> <type> <max> [<parent as the kernel links it: card0-eDP-1>]"
-    void add(const QString& spec, const QByteArray& level = "3")
+    void add(const QString& line, const QByteArray& level = "3")
     {
-        const QStringList f = spec.split(u' ');
+        const QStringList f = line.split(u' ');
         for (const auto& [file, text] : {std::pair {"type", f[1].toUtf8()}, {"max_brightness", f[2].toUtf8()}, {"brightness", level}})
             write(f[0], file, text + '\n');
         if (f.size() > 3)
