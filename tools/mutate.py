@@ -10,7 +10,8 @@ a fault that survives those also meets the end-to-end scripts. The file is alway
     tools/mutate.py [--build DIR] [--per-file N] [--suite unit|all] [--out FILE] [--resume]
                     [--recheck OLD] [paths...]
 
-Paths default to every .cpp under src/. Results go to FILE as tab-separated lines
+It edits the source files in place: two runs at once need two checkouts (git worktree), or
+each builds the other's faults. Paths default to every .cpp under src/. Results go to FILE as tab-separated lines
 (id, verdict, killer) so two runs can be compared with --compare OLD.
 """
 import argparse
