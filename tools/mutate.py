@@ -11,8 +11,8 @@ a fault that survives those also meets the end-to-end scripts. The file is alway
                     [--recheck OLD] [paths...]
 
 It edits the source files in place: two runs at once need two checkouts (git worktree), or
-each builds the other's faults. Paths default to every .cpp under src/. Results go to FILE as tab-separated lines
-(id, verdict, killer) so two runs can be compared with --compare OLD.
+each builds the other's faults. Paths default to every .cpp under src/. Results go to FILE as
+tab-separated lines (id, verdict, killer) so two runs can be compared with --compare OLD.
 """
 import argparse
 import hashlib
