@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -48,9 +49,14 @@ QString X11Connection::displayName() const
     return QString::fromLocal8Bit(DisplayString(display_));
 }
 
-void X11Connection::addListener(std::function<void(XEvent&)> listener)
+void X11Connection::addListener(const void* owner, std::function<void(XEvent&)> listener)
 {
-    listeners_.push_back(std::move(listener));
+    listeners_.emplace_back(owner, std::move(listener));
+}
+
+void X11Connection::removeListeners(const void* owner)
+{
+    std::erase_if(listeners_, [owner](const auto& listener) { return listener.first == owner; });
 }
 
 void X11Connection::dispatchPending()
@@ -58,7 +64,7 @@ void X11Connection::dispatchPending()
     while (XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
-        for (auto& listener : listeners_)
+        for (auto& [owner, listener] : listeners_)
             listener(event);
     }
 }

@@ -24,8 +24,10 @@ public:
     unsigned long root() const { return root_; }
     QString displayName() const;
 
-    // Every event read from the connection goes to every listener.
-    void addListener(std::function<void(XEvent&)> listener);
+    // Every event read from the connection goes to every listener. An owner that goes before
+    // the connection removes its listeners.
+    void addListener(const void* owner, std::function<void(XEvent&)> listener);
+    void removeListeners(const void* owner);
     // Reads and dispatches whatever has arrived, without waiting.
     void dispatchPending();
     // Round trip; returns the first X error raised since the last call (0 = none).
@@ -40,5 +42,5 @@ private:
     Display* display_ = nullptr;
     unsigned long root_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
-    std::vector<std::function<void(XEvent&)>> listeners_;
+    std::vector<std::pair<const void*, std::function<void(XEvent&)>>> listeners_;
 };

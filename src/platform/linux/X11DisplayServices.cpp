@@ -124,9 +124,14 @@ X11DisplayServices::X11DisplayServices(X11Connection& connection, QString backup
         XRRSelectInput(dpy, connection_.root(),
             RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
     }
-    connection_.addListener([this](XEvent& event) { onEvent(event); });
+    connection_.addListener(this, [this](XEvent& event) { onEvent(event); });
     restoreFromBackup(backupPath_);
     restoreFromBackup(backupFolder_ + u'/' + QLatin1String(sharedBackupName));
+}
+
+X11DisplayServices::~X11DisplayServices()
+{
+    connection_.removeListeners(this);
 }
 
 const std::vector<X11DisplayServices::Head>& X11DisplayServices::heads()

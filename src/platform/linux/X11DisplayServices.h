@@ -19,6 +19,7 @@ public:
     // that the next start on the same display after a crash can put them back. This display's
     // backup is restored at once; another display's is left alone.
     X11DisplayServices(X11Connection& connection, QString backupFolder);
+    ~X11DisplayServices() override;
 
     std::vector<DisplayID> activeDisplays() override;
     GammaResult setTransferTables(DisplayID display, const TransferTables& tables) override;

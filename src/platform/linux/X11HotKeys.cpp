@@ -42,13 +42,14 @@ X11HotKeys::X11HotKeys(X11Connection& connection)
 {
     Bool supported = False;
     XkbSetDetectableAutoRepeat(connection_.display(), True, &supported);
-    connection_.addListener([this](XEvent& event) { onEvent(event); });
+    connection_.addListener(this, [this](XEvent& event) { onEvent(event); });
     if (qApp)
         qApp->installEventFilter(this);
 }
 
 X11HotKeys::~X11HotKeys()
 {
+    connection_.removeListeners(this);
     for (const auto& [ref, grab] : grabs_)
         ungrab(grab);
     XFlush(connection_.display());
